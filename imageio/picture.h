@@ -1,0 +1,63 @@
+// The picture container and the one routine that loads every image file.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "raster/dib.h"
+
+namespace tsx {
+
+// Upper bound on the pixels of any decoded picture. A header that asks for
+// more is refused before anything is allocated, so a forged header can never
+// make us allocate gigabytes.
+inline constexpr int64_t kMaxPicturePixels = int64_t(1) << 28;  // 268 megapixels
+
+// A bitmap of the platform: a raster of any bit count. Every decoder class
+// derives from it; LoadPicture turns it into 24 bits per pixel.
+class TBitmap : public TGraphic {
+public:
+    const char* ClassName() const override { return "TBitmap"; }
+    int Width() const override { return dib_.Width(); }
+    int Height() const override { return dib_.Height(); }
+    const TDIB* PixelRaster() const override { return &dib_; }
+    // The BMP reader (".bmp", ".dib", ".rle").
+    void LoadFromMemory(const uint8_t* data, size_t size) override;
+
+    TDIB& Dib() { return dib_; }
+    const TDIB& Dib() const { return dib_; }
+    // Makes the bitmap 24 bits per pixel; an empty bitmap stays empty.
+    void SetPixelFormat24();
+    // Shares the other bitmap's pixels.
+    void Assign(const TBitmap& other) { dib_ = other.dib_; }
+
+protected:
+    TDIB dib_;
+};
+
+class TPicture {
+public:
+    TPicture();
+    ~TPicture();
+    TPicture(const TPicture&) = delete;
+    TPicture& operator=(const TPicture&) = delete;
+
+    TGraphic* Graphic() const { return graphic_.get(); }
+    void SetGraphic(std::unique_ptr<TGraphic> graphic);
+    int Width() const { return graphic_ ? graphic_->Width() : 0; }
+    int Height() const { return graphic_ ? graphic_->Height() : 0; }
+    // Keeps the graphic when it is a bitmap; anything else is replaced by a
+    // new empty bitmap.
+    TBitmap& Bitmap();
+    // Replaces the graphic by the file's, chosen by extension; on failure the
+    // picture keeps its previous graphic.
+    void LoadFromFile(const std::string& fileName);
+
+private:
+    std::unique_ptr<TGraphic> graphic_;
+};
+
+// Loads the file into the picture as a 24-bit bitmap, or raises.
+void LoadPicture(const std::string& fileName, TPicture& picture);
+
+}  // namespace tsx
