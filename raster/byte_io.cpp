@@ -1,0 +1,95 @@
+#include "raster/byte_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace tsx {
+
+std::vector<uint8_t> readWholeFile(const std::string& fileName)
+{
+    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw EFOpenError(formatMessage(msg::kCannotOpen, fileName.c_str()));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw EFOpenError(formatMessage(msg::kCannotOpen, fileName.c_str()));
+    }
+    std::vector<uint8_t> out;
+    try {
+        out.resize(static_cast<size_t>(st.st_size));
+    } catch (const std::bad_alloc&) {
+        ::close(fd);
+        throw EOutOfResources(formatMessage(msg::kCannotBeMade, "Buffer"));
+    }
+    size_t got = 0;
+    while (got < out.size()) {
+        const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    out.resize(got);  // a file that shrank while we read it ends where it ends
+    return out;
+}
+
+AtomicFileWriter::AtomicFileWriter(std::string fileName) : m_fileName(std::move(fileName))
+{
+    m_tempName = m_fileName + ".tmp-XXXXXX";
+    m_fd = ::mkstemp(m_tempName.data());
+    if (m_fd < 0)
+        throw EFCreateError(formatMessage(msg::kCannotCreate, m_fileName.c_str()));
+    ::fchmod(m_fd, 0644);
+}
+
+AtomicFileWriter::~AtomicFileWriter()
+{
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        ::unlink(m_tempName.c_str());
+    }
+}
+
+void AtomicFileWriter::write(const void* data, size_t size)
+{
+    const auto* p = static_cast<const uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(m_fd, p, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw EFCreateError(formatMessage(msg::kCannotCreate, m_fileName.c_str()));
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+}
+
+void AtomicFileWriter::commit()
+{
+    if (::fsync(m_fd) != 0 || ::close(m_fd) != 0) {
+        m_fd = -1;
+        ::unlink(m_tempName.c_str());
+        throw EFCreateError(formatMessage(msg::kCannotCreate, m_fileName.c_str()));
+    }
+    m_fd = -1;
+    if (::rename(m_tempName.c_str(), m_fileName.c_str()) != 0) {
+        ::unlink(m_tempName.c_str());
+        throw EFCreateError(formatMessage(msg::kCannotCreate, m_fileName.c_str()));
+    }
+}
+
+void writeWholeFile(const std::string& fileName, const std::vector<uint8_t>& bytes)
+{
+    AtomicFileWriter w(fileName);
+    w.write(bytes.data(), bytes.size());
+    w.commit();
+}
+
+}  // namespace tsx
