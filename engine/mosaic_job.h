@@ -5,6 +5,7 @@
 // a host struct.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <mutex>
