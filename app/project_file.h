@@ -1,0 +1,55 @@
+// The project file: settings block, ImageList paths, the working signatures
+// with their use counts, and the whole placement table. No pixels: loading a
+// project renders the stored placement again.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/mosaic_job.h"
+#include "wizard/image_list.h"
+
+namespace tsx {
+
+/// Size of a project file without its two variable blocks.
+inline constexpr size_t kProjectFixedBytes = kSettingsBytes + kPlacementGridBytes;
+
+/// What a project file holds, parsed and checked but not yet in the job.
+struct ProjectContents {
+    MosaicSettings settings;
+    std::vector<std::string> paths;
+    std::vector<uint8_t> workingSignatures;
+    std::unique_ptr<PlacementGrid> placementGrid;
+};
+
+/// Sets savedSignatureBytes and savedFileListBytes in the job (they stay set
+/// even when nothing is written afterwards) and returns the file image.
+std::vector<uint8_t> buildProjectImage(MosaicJob& job, const ImageList& list);
+
+/// Writes a file image through a temporary file and a rename.
+void writeProjectImage(const std::string& fileName, const std::vector<uint8_t>& image);
+
+/// buildProjectImage then writeProjectImage.
+void saveProject(const std::string& fileName, MosaicJob& job, const ImageList& list);
+
+/// Parses a file image. A file whose lengths are negative or run past its
+/// end, that is too short for its blocks, or whose grid, cell sizes, source
+/// offsets or cell offsets lie outside what the program can render raises
+/// EInvalidProject.
+ProjectContents parseProject(std::span<const uint8_t> bytes);
+
+/// Replaces the settings, the ImageList's paths, workingSignatures and the
+/// placement table. Cannot fail; the signature stream is not touched.
+void commitProject(ProjectContents&& contents, MosaicJob& job, ImageList& list) noexcept;
+
+/// Reads, parses and commits: on any failure nothing has changed.
+void loadProject(const std::string& fileName, MosaicJob& job, ImageList& list);
+
+/// Gives mosaicImage mosaicWidth × mosaicHeight pixels at 24 bits for a
+/// loaded job, keeping its pixels when it has that size already.
+void sizeMosaicForProject(MosaicJob& job);
+
+}  // namespace tsx

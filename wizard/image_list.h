@@ -1,0 +1,106 @@
+// The ImageList: the paths of the pictures that fill the cells, kept in step
+// with their 8-byte signatures in a signature buffer (entry k at byte 8k),
+// the folder load that fills it, and its .iml file.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/mosaic_job.h"
+
+namespace tsx {
+
+/// The file masks of the folder load, in the order they are listed.
+inline constexpr const char* kImageFileMasks = "*.dib;*.gif;*.pcx;*.pic;*.tga;*.tif;*.tiff;*.jpg;*.jpeg;*.bmp;";
+
+/// Lines of a text block: a line ends at CR LF, a lone CR or a lone LF; the
+/// text ends at its end or at its first zero byte; a last line without an
+/// ending is a line, an ending after the last line adds no empty one.
+std::vector<std::string> splitTextLines(std::span<const uint8_t> text);
+/// Every line followed by CR LF.
+std::string joinTextLines(const std::vector<std::string>& lines);
+
+/// Image files of a folder that match kImageFileMasks (letter case ignored),
+/// without hidden files, sub-folders or anything that is not a regular file,
+/// sorted by name without regard to letter case. Full paths.
+std::vector<std::string> listImageFiles(const std::string& folder);
+
+/// The folder browser's prompt that points at the sample pictures.
+std::string sampleFolderPrompt(const std::string& executableFolder);
+
+/// Progress and cancellation of a folder load.
+struct FolderLoadOptions {
+    /// Called on the loading thread after each file is committed (or skipped).
+    std::function<void(size_t done, size_t total)> progress;
+    /// When it becomes true, the load stops after the entries committed so far.
+    const std::atomic<bool>* cancel = nullptr;
+    /// Decoding threads; 0 means one per core.
+    unsigned threads = 0;
+};
+
+struct FolderLoadResult {
+    size_t listed = 0;   // files that matched the masks
+    size_t added = 0;    // entries appended
+    size_t skipped = 0;  // pictures 0 pixels wide
+    bool cancelled = false;
+};
+
+/// The ImageList. Not thread-safe: the user's thread changes it, and a render
+/// must not run while it does.
+class ImageList {
+public:
+    /// Keeps the signature buffer by reference; it must outlive the list.
+    explicit ImageList(std::vector<uint8_t>& signatureStream) : m_signatures(signatureStream) {}
+
+    size_t count() const { return m_paths.size(); }
+    bool empty() const { return m_paths.empty(); }
+    const std::vector<std::string>& paths() const { return m_paths; }
+    /// Path of entry i; "List index out of bounds (%d)" when there is none.
+    const std::string& path(long long i) const;
+    std::vector<uint8_t>& signatureStream() { return m_signatures; }
+    const std::vector<uint8_t>& signatureStream() const { return m_signatures; }
+
+    void append(std::string path, const CellSignature& signature);
+    /// Removes entry k from both sequences. Returns the line to select next
+    /// (k - 1, or 0 when k was 0), or -1 when the list is now empty or k
+    /// named no entry (then nothing changed).
+    long long remove(long long k);
+    void clear();
+    /// Replaces the paths only (a project load); the signatures stay.
+    void replacePaths(std::vector<std::string> paths) noexcept { m_paths = std::move(paths); }
+    /// Replaces both sequences as they are, without checking that they agree.
+    void replaceAll(std::vector<std::string> paths, std::vector<uint8_t> signatures) noexcept;
+
+    /// Appends every image file of the folder, in listImageFiles order.
+    /// Files are decoded on several threads and committed in order; a
+    /// picture 0 pixels wide is skipped. When a file cannot be loaded, the
+    /// entries before it stay, nothing after it is added, and its error is
+    /// raised. Cancelling keeps the entries committed so far.
+    FolderLoadResult loadFolder(const std::string& folder, const FolderLoadOptions& options = {});
+
+    /// The .iml form: text length, the lines with CR LF, the signatures.
+    std::vector<uint8_t> toImlBytes() const;
+    /// Replaces the list by an .iml image; "Stream read error" and nothing
+    /// changed when its length field is negative or runs past the end.
+    void loadImlBytes(std::span<const uint8_t> bytes);
+    void saveIml(const std::string& fileName) const;
+    void loadIml(const std::string& fileName);
+
+    /// "File Count In Image List : n" and "Files In ImageList : n".
+    std::string countLabel() const;
+    std::string statusText() const;
+
+private:
+    std::vector<std::string> m_paths;
+    std::vector<uint8_t>& m_signatures;
+};
+
+/// The process-wide ImageList, over mosaicJob().signatureStream.
+ImageList& imageList();
+
+}  // namespace tsx
