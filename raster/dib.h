@@ -51,6 +51,8 @@ public:
     // The pixels of this graphic as a raster, when it has any (a TDIB is its
     // own raster, a bitmap holds one); null for graphics we cannot draw.
     virtual const TDIB* PixelRaster() const { return nullptr; }
+    /// True for bitmaps (TBitmap and the decoder classes derived from it).
+    virtual bool IsBitmap() const { return false; }
     // Reads the graphic from a file. The default reads the whole file and
     // hands it to LoadFromMemory; "Cannot open file %s" when it cannot.
     virtual void LoadFromFile(const std::string& fileName);
@@ -155,9 +157,16 @@ private:
 
 // The two stretch filters on 24-bit rasters, clipped to the target.
 // Nearest-pixel: target pixel x takes source pixel sx0 + (x * sw) / dw (per
-// axis, relative to the rectangles), so samples spread evenly.
+// axis, relative to the rectangles), so samples spread evenly: 32 columns
+// into 16 take columns 0, 2, ..., 30. Rows and columns are repeated or
+// dropped, never averaged.
 void stretchNearest(const TDIB& src, const TRect& srcRect, TDIB& dst, const TRect& dstRect);
-// Area averaging: each target pixel is the mean of the source area it covers.
+// Area averaging: each target pixel is the exact mean (rounded to nearest) of
+// the source area it covers, partly covered source pixels weighted by the
+// covered fraction. The same rule enlarges: a target pixel inside one source
+// pixel copies it, one straddling two blends them by coverage.
+// Source coordinates outside the source raster take its nearest edge pixel;
+// empty rectangles draw nothing; other bit counts are converted to 24 first.
 void stretchAreaAverage(const TDIB& src, const TRect& srcRect, TDIB& dst, const TRect& dstRect);
 
 }  // namespace tsx
