@@ -21,6 +21,7 @@ public:
     int Width() const override { return dib_.Width(); }
     int Height() const override { return dib_.Height(); }
     const TDIB* PixelRaster() const override { return &dib_; }
+    bool IsBitmap() const override { return true; }
     // The BMP reader (".bmp", ".dib", ".rle").
     void LoadFromMemory(const uint8_t* data, size_t size) override;
 
@@ -44,6 +45,8 @@ public:
 
     TGraphic* Graphic() const { return graphic_.get(); }
     void SetGraphic(std::unique_ptr<TGraphic> graphic);
+    /// Hands the graphic over and leaves the picture without one.
+    std::unique_ptr<TGraphic> TakeGraphic() { return std::move(graphic_); }
     int Width() const { return graphic_ ? graphic_->Width() : 0; }
     int Height() const { return graphic_ ? graphic_->Height() : 0; }
     // Keeps the graphic when it is a bitmap; anything else is replaced by a
@@ -57,7 +60,9 @@ private:
     std::unique_ptr<TGraphic> graphic_;
 };
 
-// Loads the file into the picture as a 24-bit bitmap, or raises.
+// Loads the file into the picture as a 24-bit bitmap, or raises. Icons and
+// metafiles end as an empty bitmap. The picture changes only when everything
+// succeeded, so after any error it still holds its previous graphic.
 void LoadPicture(const std::string& fileName, TPicture& picture);
 
 }  // namespace tsx

@@ -1,0 +1,57 @@
+// The graphic classes of the registry that are not bitmaps: JPEG images,
+// which LoadPicture decodes into a bitmap, and icons and metafiles, which the
+// program registers but never draws.
+#pragma once
+
+#include <vector>
+
+#include "imageio/picture.h"
+
+namespace tsx {
+
+/// A JPEG file held as its bytes; the pixels are decoded on request.
+class TJPEGImage : public TGraphic {
+public:
+    const char* ClassName() const override { return "TJPEGImage"; }
+    int Width() const override { return width_; }
+    int Height() const override { return height_; }
+    // Decodes on first use, so drawing a JPEG graphic works like drawing a bitmap.
+    const TDIB* PixelRaster() const override;
+    /// Keeps the bytes and reads the header (size, greyscale, progressive).
+    void LoadFromMemory(const uint8_t* data, size_t size) override;
+
+    bool Grayscale() const { return grayscale_; }
+    bool ProgressiveEncoding() const { return progressive_; }
+    /// Decodes the image into the bitmap: 24 bits per pixel for a colour
+    /// file, 8 bits with a 236-colour grey palette for a greyscale one.
+    void DecodeInto(TBitmap& bitmap) const;
+
+private:
+    std::vector<uint8_t> data_;
+    int width_ = 0;
+    int height_ = 0;
+    bool grayscale_ = false;
+    bool progressive_ = false;
+    mutable TBitmap decoded_;
+    mutable bool isDecoded_ = false;
+};
+
+/// Icons are registered but not decoded: an icon is always an empty picture.
+class TIcon : public TGraphic {
+public:
+    const char* ClassName() const override { return "TIcon"; }
+    int Width() const override { return 0; }
+    int Height() const override { return 0; }
+    void LoadFromMemory(const uint8_t*, size_t) override {}
+};
+
+/// Metafiles are registered but not decoded, like icons.
+class TMetafile : public TGraphic {
+public:
+    const char* ClassName() const override { return "TMetafile"; }
+    int Width() const override { return 0; }
+    int Height() const override { return 0; }
+    void LoadFromMemory(const uint8_t*, size_t) override {}
+};
+
+}  // namespace tsx

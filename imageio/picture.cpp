@@ -1,0 +1,76 @@
+#include "imageio/picture.h"
+
+#include "imageio/formats.h"
+#include "imageio/graphics.h"
+#include "raster/byte_io.h"
+#include "raster/dib_format.h"
+#include "raster/errors.h"
+
+namespace tsx {
+
+void TBitmap::LoadFromMemory(const uint8_t* data, size_t size)
+{
+    if (size == 0) {
+        dib_.MakeEmpty();
+        return;
+    }
+    ByteReader r(data, size);
+    const std::span<const uint8_t> fileHeader = r.take(14);
+    // the rest of the file header (sizes, pixel offset) is not trusted: the
+    // rows are read right after the colour table
+    if (fileHeader[0] != 'B' || fileHeader[1] != 'M')
+        throw EInvalidGraphic(msg::kBitmapInvalid);
+    readDibBody(r, dib_, DibReadRules{true, kMaxPicturePixels});
+}
+
+void TBitmap::SetPixelFormat24()
+{
+    if (!dib_.IsEmpty() && dib_.BitCount() != 24)
+        dib_.ChangeBitCount(24);
+}
+
+TPicture::TPicture() = default;
+TPicture::~TPicture() = default;
+
+void TPicture::SetGraphic(std::unique_ptr<TGraphic> graphic) { graphic_ = std::move(graphic); }
+
+TBitmap& TPicture::Bitmap()
+{
+    if (auto* bitmap = dynamic_cast<TBitmap*>(graphic_.get()))
+        return *bitmap;
+    graphic_ = std::make_unique<TBitmap>();
+    return static_cast<TBitmap&>(*graphic_);
+}
+
+void TPicture::LoadFromFile(const std::string& fileName)
+{
+    const std::string extension = extractExtension(fileName);
+    const TFileFormat* format = fileFormats().Find(extension);
+    if (!format)
+        throw EInvalidGraphic(formatMessage(msg::kUnknownExtension, extension.c_str()));
+    std::unique_ptr<TGraphic> graphic = format->create();
+    graphic->LoadFromFile(fileName);
+    graphic_ = std::move(graphic);
+}
+
+void LoadPicture(const std::string& fileName, TPicture& picture)
+{
+    // everything happens on a picture of our own, so that a decoding or
+    // conversion error cannot leave the caller's picture half-replaced
+    TPicture staged;
+    staged.LoadFromFile(fileName);
+    if (const auto* jpeg = dynamic_cast<const TJPEGImage*>(staged.Graphic())) {
+        auto bitmap = std::make_unique<TBitmap>();
+        jpeg->DecodeInto(*bitmap);
+        staged.SetGraphic(std::move(bitmap));
+    }
+    staged.Bitmap().SetPixelFormat24();
+    picture.SetGraphic(staged.TakeGraphic());
+}
+
+void TDIB::AssignFrom(const TPicture* source)
+{
+    AssignFrom(source ? source->Graphic() : static_cast<const TGraphic*>(nullptr));
+}
+
+}  // namespace tsx
