@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/command.h"
+#include "engine/mosaic_job.h"
 #include "imageio/picture.h"
 #include "raster/byte_io.h"
 #include "raster/dib.h"
@@ -52,22 +53,12 @@ void convert(const std::string& in, const std::string& out)
         dib.WriteBmp(out);
 }
 
-// The mean colour of a 16 × 16 nearest-pixel sample, truncated.
 void printSignature(const std::string& fileName)
 {
     TPicture picture;
     LoadPicture(fileName, picture);
-    TDIB sample;
-    sample.Allocate(16, 16, 24);
-    sample.Canvas().StretchDraw(TRect{0, 0, 16, 16}, *picture.Graphic());
-    int sums[3] = {0, 0, 0};
-    for (int y = 0; y < 16; ++y) {
-        const uint8_t* p = sample.ScanLine(y);
-        for (int x = 0; x < 16; ++x)
-            for (int c = 0; c < 3; ++c)
-                sums[c] += p[3 * x + c];
-    }
-    std::printf("%s %d %d %d\n", fileName.c_str(), sums[2] / 256, sums[1] / 256, sums[0] / 256);
+    const CellSignature sig = computeSignature(picture);
+    std::printf("%s %d %d %d\n", fileName.c_str(), sig.red, sig.green, sig.blue);
 }
 
 void setup(CLI::App& app)
