@@ -1,0 +1,290 @@
+// The batch tool's mosaic commands: make, render, imagelist and stats.
+
+#include <atomic>
+#include <cstdio>
+#include <iostream>
+#include <optional>
+#include <string>
+
+#include "app/project_file.h"
+#include "app/statistics.h"
+#include "cli/command.h"
+#include "engine/mosaic_job.h"
+#include "engine/placement.h"
+#include "engine/render.h"
+#include "raster/errors.h"
+#include "wizard/image_list.h"
+#include "wizard/mosaic_size.h"
+
+namespace tsx {
+
+namespace {
+
+constexpr const char* kTooFewPictures = "You should load more than 10 pictures, or you can only use selfmosaic mode.";
+
+// One progress line on stderr, rewritten in place.
+class ProgressLine {
+public:
+    explicit ProgressLine(bool quiet) : m_quiet(quiet) {}
+    ~ProgressLine() { end(); }
+    void show(const std::string& text)
+    {
+        if (m_quiet)
+            return;
+        std::fprintf(stderr, "\r%-60s", text.c_str());
+        std::fflush(stderr);
+        m_open = true;
+    }
+    void end()
+    {
+        if (m_open)
+            std::fputc('\n', stderr);
+        m_open = false;
+    }
+
+private:
+    bool m_quiet;
+    bool m_open = false;
+};
+
+class BatchRenderHost : public RenderHost {
+public:
+    BatchRenderHost(const ImageList& list, std::string sourcePath, ProgressLine& line)
+        : m_list(list), m_source(std::move(sourcePath)), m_line(line)
+    {
+    }
+    std::string imagePath(int index) override { return m_list.path(index); }
+    std::string sourcePath() override { return m_source; }
+    void progress(int percent) override
+    {
+        if (percent != m_percent)
+            m_line.show("Drawing the mosaic " + std::to_string(percent) + "%");
+        m_percent = percent;
+    }
+    void repaint() override {}
+    void updateOverview() override {}
+    void message(const std::string&, const std::string&) override {}
+    void finished(bool ok, const std::string& error) override
+    {
+        m_ok = ok;
+        m_error = error;
+    }
+    // Raises what stopped the render, if anything did.
+    void check() const
+    {
+        if (!m_ok)
+            throw Error(m_error);
+    }
+
+private:
+    const ImageList& m_list;
+    std::string m_source;
+    ProgressLine& m_line;
+    int m_percent = -1;
+    bool m_ok = false;
+    std::string m_error = "The mosaic was not drawn";
+};
+
+void loadFolderWithProgress(ImageList& list, const std::string& folder, ProgressLine& line)
+{
+    FolderLoadOptions options;
+    options.progress = [&line](size_t done, size_t total) {
+        line.show("Loading pictures " + std::to_string(done) + "/" + std::to_string(total));
+    };
+    list.loadFolder(folder, options);
+    line.end();
+}
+
+void drawMosaic(MosaicJob& job, const ImageList& list, const std::string& sourcePath, bool quiet)
+{
+    ProgressLine line(quiet);
+    BatchRenderHost host(list, sourcePath, line);
+    renderMosaic(job, host);
+    line.end();
+    host.check();
+}
+
+void writeStatistics(const MosaicJob& job, const ImageList& list, const std::string& fileName)
+{
+    const UsageStatistics stats = usageStatistics(job.settings, job.placementGrid, list.paths());
+    if (stats.outcome != UsageStatistics::Outcome::Listed)
+        throw Error(stats.message);
+    std::string text;
+    for (const std::string& l : stats.lines)
+        text += l + "\n";
+    saveTextFile(fileName, text);
+}
+
+struct MakeArgs {
+    std::string source, images, imagelist, out, project, imagelistOut, stats;
+    int rows = 32, cols = 32, cellWidth = 48, cellHeight = 48;
+    int red = 0, green = 0, blue = 0;
+    bool monoSource = false, selfMosaic = false, monoCells = false, vflip = false, hflip = false;
+    bool useAll = false, allowClose = false, cutEdges = false, noColorEnhance = false, quiet = false;
+    std::optional<int> maxRepeat;
+    int randomLevel = 5;
+    std::optional<uint32_t> seed;
+};
+
+void runMake(const MakeArgs& a)
+{
+    MosaicJob& job = mosaicJob();
+    ImageList& list = imageList();
+    MosaicSettings& s = job.settings;
+    s = MosaicSettings::wizardDefaults();
+
+    LoadPicture(a.source, job.sourcePicture);
+    s.sourceRedAdjust = a.red;
+    s.sourceGreenAdjust = a.green;
+    s.sourceBlueAdjust = a.blue;
+    s.sourceMono = a.monoSource;
+
+    if (applySize(job, a.rows, a.cols, a.cellWidth, a.cellHeight) == ApplyOutcome::TooBig)
+        throw Error(kTooBigMessage);
+
+    {
+        ProgressLine line(a.quiet);
+        if (!a.images.empty())
+            loadFolderWithProgress(list, a.images, line);
+        else
+            list.loadIml(a.imagelist);
+    }
+
+    s.selfMosaic = a.selfMosaic;
+    s.monoCells = a.monoCells;
+    s.allowVFlip = a.vflip;
+    s.allowHFlip = a.hflip;
+    s.useAll = a.useAll;
+    s.limitRepeat = a.maxRepeat.has_value();
+    s.maxRepeat = a.maxRepeat.value_or(2);
+    s.noClose = !a.allowClose;
+    s.cutEdges = a.cutEdges;
+    s.stretchCells = !a.cutEdges;
+    s.colorEnhanceOff = a.noColorEnhance;
+    s.randomLevel = a.randomLevel;
+    if (list.count() < 10 && !s.selfMosaic) {
+        if (!a.quiet)
+            std::fprintf(stderr, "%s\n", kTooFewPictures);
+        s.selfMosaic = true;
+    }
+
+    if (a.seed) {
+        setRandomState(*a.seed);
+        placeCellsUnseeded(job, int(list.count()));
+    } else {
+        placeCells(job, int(list.count()));
+    }
+    drawMosaic(job, list, a.source, a.quiet);
+
+    job.mosaicImage.WriteBmp(a.out);
+    if (!a.project.empty())
+        saveProject(a.project, job, list);
+    if (!a.imagelistOut.empty())
+        list.saveIml(a.imagelistOut);
+    if (!a.stats.empty())
+        writeStatistics(job, list, a.stats);
+}
+
+void runRender(const std::string& project, const std::string& source, const std::string& out, bool quiet)
+{
+    MosaicJob& job = mosaicJob();
+    ImageList& list = imageList();
+    loadProject(project, job, list);
+    sizeMosaicForProject(job);
+    drawMosaic(job, list, source, quiet);
+    job.mosaicImage.WriteBmp(out);
+}
+
+void runImageList(const std::string& folder, const std::string& out, bool quiet)
+{
+    ImageList& list = imageList();
+    ProgressLine line(quiet);
+    loadFolderWithProgress(list, folder, line);
+    list.saveIml(out);
+}
+
+void runStats(const std::string& project)
+{
+    MosaicJob& job = mosaicJob();
+    ImageList& list = imageList();
+    loadProject(project, job, list);
+    const UsageStatistics stats = usageStatistics(job.settings, job.placementGrid, list.paths());
+    for (const std::string& l : stats.lines)
+        std::cout << l << "\n";
+    std::cout.flush();
+    if (stats.outcome != UsageStatistics::Outcome::Listed)
+        throw Error(stats.message);
+}
+
+void setup(CLI::App& app)
+{
+    static MakeArgs mk;
+    auto* make = app.add_subcommand("make", "Make a photomosaic: place the pictures and draw them");
+    make->add_option("--source", mk.source, "source image")->required();
+    auto* images = make->add_option("--images", mk.images, "folder of pictures to fill the cells");
+    auto* iml = make->add_option("--imagelist", mk.imagelist, "ImageList file (.iml) to fill the cells");
+    images->excludes(iml);
+    make->add_option("--out", mk.out, "mosaic to write (24-bit BMP)")->required();
+    make->add_option("--rows", mk.rows, "cells vertically")->check(CLI::Range(16, 640))->capture_default_str();
+    make->add_option("--cols", mk.cols, "cells horizontally")->check(CLI::Range(16, 640))->capture_default_str();
+    make->add_option("--cell-width", mk.cellWidth, "cell width in pixels")
+        ->check(CLI::Range(24, 800))
+        ->capture_default_str();
+    make->add_option("--cell-height", mk.cellHeight, "cell height in pixels")
+        ->check(CLI::Range(24, 800))
+        ->capture_default_str();
+    make->add_option("--red", mk.red, "offset added to the source's red")->check(CLI::Range(-255, 255));
+    make->add_option("--green", mk.green, "offset added to the source's green")->check(CLI::Range(-255, 255));
+    make->add_option("--blue", mk.blue, "offset added to the source's blue")->check(CLI::Range(-255, 255));
+    make->add_flag("--mono-source", mk.monoSource, "turn the source grey before the offsets");
+    make->add_flag("--self-mosaic", mk.selfMosaic, "fill every cell with the source image");
+    make->add_flag("--mono-cells", mk.monoCells, "turn cell pictures grey before colouring them");
+    make->add_flag("--vflip", mk.vflip, "turn cells upside down at random");
+    make->add_flag("--hflip", mk.hflip, "mirror cells left to right at random");
+    make->add_flag("--use-all", mk.useAll, "place every picture at least once");
+    make->add_option("--max-repeat", mk.maxRepeat, "fill at most this many cells with one picture")
+        ->check(CLI::Range(1, 20));
+    make->add_flag("--allow-close", mk.allowClose, "allow a picture next to a copy of itself");
+    make->add_flag("--cut-edges", mk.cutEdges, "crop pictures to the cell's shape instead of stretching");
+    make->add_flag("--no-color-enhance", mk.noColorEnhance, "draw pictures without shifting their colours");
+    make->add_option("--random-level", mk.randomLevel, "choose among the level - 1 nearest pictures")
+        ->check(CLI::Range(1, 8))
+        ->capture_default_str();
+    make->add_option("--seed", mk.seed, "start the random generator here instead of at the clock");
+    make->add_option("--project", mk.project, "also save the project (.tsx)");
+    make->add_option("--imagelist-out", mk.imagelistOut, "also save the ImageList (.iml)");
+    make->add_option("--stats", mk.stats, "also save the usage statistic (.txt)");
+    make->add_flag("--quiet", mk.quiet, "no progress on stderr");
+    make->callback([] {
+        if (mk.images.empty() == mk.imagelist.empty())
+            throw CLI::ValidationError("make", "give either --images DIR or --imagelist FILE.iml");
+        runMake(mk);
+    });
+
+    static std::string project, source, out;
+    static bool quiet = false;
+    auto* render = app.add_subcommand("render", "Draw a saved project again, without placing its cells anew");
+    render->add_option("--project", project, "project file (.tsx)")->required();
+    render->add_option("--source", source, "source image, for a project in self-mosaic mode");
+    render->add_option("--out", out, "mosaic to write (24-bit BMP)")->required();
+    render->add_flag("--quiet", quiet, "no progress on stderr");
+    render->callback([] { runRender(project, source, out, quiet); });
+
+    static std::string folder, imlOut;
+    auto* list = app.add_subcommand("imagelist", "Load the pictures of a folder and save them as an ImageList");
+    list->add_option("--images", folder, "folder of pictures")->required();
+    list->add_option("--out", imlOut, "ImageList file to write (.iml)")->required();
+    list->add_flag("--quiet", quiet, "no progress on stderr");
+    list->callback([] { runImageList(folder, imlOut, quiet); });
+
+    static std::string statsProject;
+    auto* stats = app.add_subcommand("stats", "Print how often each picture of a project fills a cell");
+    stats->add_option("--project", statsProject, "project file (.tsx)")->required();
+    stats->callback([] { runStats(statsProject); });
+}
+
+const cli::CommandRegistration registration(&setup);
+
+}  // namespace
+
+}  // namespace tsx

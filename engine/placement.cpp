@@ -1,0 +1,382 @@
+#include "engine/placement.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "raster/errors.h"
+
+namespace tsx {
+
+namespace {
+
+// Distances never exceed 765, so anything from 999 up is "not a candidate":
+// an ineligible picture or an occupied cell carries this much extra.
+constexpr int16_t kBarred = 1000;
+constexpr int kNoDistance = 999;
+constexpr int kSlots = 8;
+
+// Pictures are scanned in groups of this many so the distance arithmetic of a
+// group runs as vector code; most groups hold no picture nearer than the
+// current worst candidate and are passed over after one comparison.
+constexpr int kPictureGroup = 16;
+// Cells of the use-all pass are scanned in blocks with a colour bounding box
+// each; a block whose box is no nearer than the best cell found is skipped.
+constexpr int kCellBlock = 64;
+
+inline int16_t absDiff(int16_t a, int16_t b)
+{
+    const int16_t d = int16_t(a - b);
+    return d < 0 ? int16_t(-d) : d;
+}
+
+struct CellColours {
+    int rows = 0, cols = 0;
+    std::vector<int16_t> red, green, blue;  // row by row, padded to whole blocks
+};
+
+CellColours readCellColours(const MosaicJob& job, int rows, int cols)
+{
+    TDIB raster = job.cellColourRaster;  // shares the pixels
+    if (raster.BitCount() != 24)
+        raster.ChangeBitCount(24);
+    if (raster.Width() < cols || raster.Height() < rows)
+        throw EInvalidGraphicOperation(formatMessage("The cell colours (%dx%d) do not cover %d x %d cells",
+                                                     raster.Width(), raster.Height(), cols, rows));
+    CellColours colours;
+    colours.rows = rows;
+    colours.cols = cols;
+    const size_t cells = size_t(rows) * size_t(cols);
+    const size_t padded = (cells + kCellBlock - 1) / kCellBlock * kCellBlock;
+    colours.red.assign(padded, 0);
+    colours.green.assign(padded, 0);
+    colours.blue.assign(padded, 0);
+    for (int r = 0; r < rows; ++r) {
+        const uint8_t* p = raster.ScanLine(r);
+        for (int c = 0; c < cols; ++c, p += 3) {
+            const size_t k = size_t(r) * size_t(cols) + size_t(c);
+            colours.blue[k] = p[0];
+            colours.green[k] = p[1];
+            colours.red[k] = p[2];
+        }
+    }
+    return colours;
+}
+
+// The eight nearest eligible pictures of one cell, kept in the slot order that
+// the replacement rule produces, because the selection sort that follows is
+// not stable and the chosen slot depends on it.
+struct CandidateList {
+    std::array<int, kSlots> picture{};
+    std::array<int, kSlots> distance{};
+    int worstSlot = 0;
+
+    void reset()
+    {
+        distance.fill(kNoDistance);
+        worstSlot = 0;
+    }
+    int worst() const { return distance[size_t(worstSlot)]; }
+    void offer(int index, int d)
+    {
+        // the caller has checked d < worst()
+        picture[size_t(worstSlot)] = index;
+        distance[size_t(worstSlot)] = d;
+        worstSlot = 0;
+        for (int s = 1; s < kSlots; ++s)
+            if (distance[size_t(s)] > distance[size_t(worstSlot)])
+                worstSlot = s;
+    }
+    int filled() const
+    {
+        return int(std::count_if(distance.begin(), distance.end(), [](int d) { return d < kNoDistance; }));
+    }
+    void sort()
+    {
+        for (int k = 0; k < kSlots; ++k) {
+            int m = k;
+            for (int s = k + 1; s < kSlots; ++s)
+                if (distance[size_t(s)] < distance[size_t(m)])
+                    m = s;
+            std::swap(picture[size_t(k)], picture[size_t(m)]);
+            std::swap(distance[size_t(k)], distance[size_t(m)]);
+        }
+    }
+};
+
+class Placer {
+public:
+    Placer(MosaicJob& job, int imageCount, CellColours colours)
+        : m_job(job), m_n(imageCount), m_colours(std::move(colours))
+    {
+        const MosaicSettings& s = job.settings;
+        m_limitRepeat = s.limitRepeat;
+        m_maxRepeat = s.maxRepeat;
+        m_noClose = s.noClose;
+        m_draws = s.randomLevel > 1 ? s.randomLevel - 1 : 0;
+
+        const size_t padded = size_t(m_n + kPictureGroup - 1) / kPictureGroup * kPictureGroup;
+        m_sigRed.assign(padded, 0);
+        m_sigGreen.assign(padded, 0);
+        m_sigBlue.assign(padded, 0);
+        m_pictureBar.assign(padded, kBarred);  // padding pictures never qualify
+        m_useCount.assign(size_t(m_n), 0);
+        for (int i = 0; i < m_n; ++i) {
+            const CellSignature sig = signatureAt(job.workingSignatures, size_t(i));
+            m_sigRed[size_t(i)] = sig.red;
+            m_sigGreen[size_t(i)] = sig.green;
+            m_sigBlue[size_t(i)] = sig.blue;
+            m_useCount[size_t(i)] = sig.useCount;
+            m_pictureBar[size_t(i)] = barFor(sig.useCount);
+        }
+
+        const size_t cells = size_t(m_colours.rows) * size_t(m_colours.cols);
+        m_cellBar.assign(m_colours.red.size(), kBarred);
+        std::fill(m_cellBar.begin(), m_cellBar.begin() + ptrdiff_t(cells), int16_t(0));
+        buildBlockBounds();
+    }
+
+    void useAllPass()
+    {
+        for (int i = 0; i < m_n; ++i) {
+            const int cell = nearestFreeCell(m_sigRed[size_t(i)], m_sigGreen[size_t(i)], m_sigBlue[size_t(i)]);
+            // With every cell taken the picture has nowhere to go; it is left
+            // out rather than pushing out a picture already placed.
+            if (cell >= 0)
+                place(i, cell);
+        }
+    }
+
+    void mainPass()
+    {
+        if (m_n == 0)
+            return;
+        const int rows = m_colours.rows, cols = m_colours.cols;
+        for (int r = 0; r < rows; ++r) {
+            for (int c = 0; c < cols; ++c) {
+                const int cell = r * cols + c;
+                if (m_cellBar[size_t(cell)] != 0)
+                    continue;  // placed by the use-all pass
+                std::array<int, 3> excluded{-1, -1, -1};
+                if (m_noClose) {
+                    if (c > 0)
+                        excluded[0] = m_job.placementGrid.at(c - 1, r).imageIndex;
+                    if (r > 0)
+                        excluded[1] = m_job.placementGrid.at(c, r - 1).imageIndex;
+                    if (c > 0 && r > 0)
+                        excluded[2] = m_job.placementGrid.at(c - 1, r - 1).imageIndex;
+                }
+                const int16_t R = m_colours.red[size_t(cell)];
+                const int16_t G = m_colours.green[size_t(cell)];
+                const int16_t B = m_colours.blue[size_t(cell)];
+
+                m_candidates.reset();
+                collectCandidates(R, G, B, excluded, true);
+                // A cell for which every picture has reached the repetition
+                // limit takes one past it, still away from its neighbours
+                // where any picture allows that.
+                if (m_candidates.filled() == 0) {
+                    m_candidates.reset();
+                    collectCandidates(R, G, B, excluded, false);
+                }
+                if (m_candidates.filled() == 0) {
+                    m_candidates.reset();
+                    collectCandidates(R, G, B, {-1, -1, -1}, false);
+                }
+                m_candidates.sort();
+                // Fewer eligible pictures than the level asks for: the draw
+                // stays among the slots that hold one.
+                const int j = randomInt(std::min(m_draws, m_candidates.filled()));
+                place(m_candidates.picture[size_t(j)], cell);
+            }
+        }
+    }
+
+    void writeUseCounts()
+    {
+        for (int i = 0; i < m_n; ++i) {
+            CellSignature sig = signatureAt(m_job.workingSignatures, size_t(i));
+            sig.useCount = m_useCount[size_t(i)];
+            setSignatureAt(m_job.workingSignatures, size_t(i), sig);
+        }
+    }
+
+private:
+    int16_t barFor(int64_t useCount) const
+    {
+        return m_limitRepeat && useCount + 1 > m_maxRepeat ? kBarred : int16_t(0);
+    }
+
+    void place(int picture, int cell)
+    {
+        const int cols = m_colours.cols;
+        CellPlacement& p = m_job.placementGrid.at(cell % cols, cell / cols);
+        p.imageIndex = picture;
+        p.redOffset = m_sigRed[size_t(picture)] - m_colours.red[size_t(cell)];
+        p.greenOffset = m_sigGreen[size_t(picture)] - m_colours.green[size_t(cell)];
+        p.blueOffset = m_sigBlue[size_t(picture)] - m_colours.blue[size_t(cell)];
+        p.occupied = 1;
+        m_cellBar[size_t(cell)] = kBarred;
+        int32_t& count = m_useCount[size_t(picture)];
+        count = int32_t(uint32_t(count) + 1u);
+        m_pictureBar[size_t(picture)] = barFor(count);
+    }
+
+    void collectCandidates(int16_t R, int16_t G, int16_t B, const std::array<int, 3>& excluded, bool limit)
+    {
+        const int16_t* sr = m_sigRed.data();
+        const int16_t* sg = m_sigGreen.data();
+        const int16_t* sb = m_sigBlue.data();
+        const int16_t* bar = m_pictureBar.data();
+        const int groups = int(m_sigRed.size()) / kPictureGroup;
+        for (int g = 0; g < groups; ++g) {
+            const int base = g * kPictureGroup;
+            int16_t d[kPictureGroup];
+            for (int k = 0; k < kPictureGroup; ++k)
+                d[k] = int16_t(absDiff(sr[base + k], R) + absDiff(sg[base + k], G) + absDiff(sb[base + k], B));
+            if (limit)
+                for (int k = 0; k < kPictureGroup; ++k)
+                    d[k] = int16_t(d[k] + bar[base + k]);
+            int16_t nearest = d[0];
+            for (int k = 1; k < kPictureGroup; ++k)
+                nearest = std::min(nearest, d[k]);
+            if (nearest >= m_candidates.worst())
+                continue;
+            for (int k = 0; k < kPictureGroup; ++k) {
+                const int i = base + k;
+                if (i >= m_n)
+                    break;
+                if (d[k] >= m_candidates.worst())
+                    continue;
+                if (i == excluded[0] || i == excluded[1] || i == excluded[2])
+                    continue;
+                m_candidates.offer(i, d[k]);
+            }
+        }
+    }
+
+    void buildBlockBounds()
+    {
+        const size_t blocks = m_colours.red.size() / kCellBlock;
+        const size_t cells = size_t(m_colours.rows) * size_t(m_colours.cols);
+        m_blockLow.assign(blocks * 3, 0);
+        m_blockHigh.assign(blocks * 3, 0);
+        for (size_t b = 0; b < blocks; ++b) {
+            int16_t lo[3] = {255, 255, 255}, hi[3] = {0, 0, 0};
+            for (size_t k = b * kCellBlock; k < std::min(cells, (b + 1) * kCellBlock); ++k) {
+                const int16_t v[3] = {m_colours.red[k], m_colours.green[k], m_colours.blue[k]};
+                for (int ch = 0; ch < 3; ++ch) {
+                    lo[ch] = std::min(lo[ch], v[ch]);
+                    hi[ch] = std::max(hi[ch], v[ch]);
+                }
+            }
+            for (int ch = 0; ch < 3; ++ch) {
+                m_blockLow[b * 3 + size_t(ch)] = lo[ch];
+                m_blockHigh[b * 3 + size_t(ch)] = hi[ch];
+            }
+        }
+    }
+
+    // The first free cell, in row-by-row order, of the smallest distance to
+    // the colour; -1 when no cell is free. The block bounds are never
+    // shrunk as cells fill, which keeps them valid lower bounds.
+    int nearestFreeCell(int16_t R, int16_t G, int16_t B) const
+    {
+        const int16_t q[3] = {R, G, B};
+        int best = kNoDistance;
+        int bestCell = -1;
+        const size_t blocks = m_colours.red.size() / kCellBlock;
+        for (size_t b = 0; b < blocks && best > 0; ++b) {
+            int bound = 0;
+            for (int ch = 0; ch < 3; ++ch) {
+                const int lo = m_blockLow[b * 3 + size_t(ch)], hi = m_blockHigh[b * 3 + size_t(ch)];
+                bound += q[ch] < lo ? lo - q[ch] : (q[ch] > hi ? q[ch] - hi : 0);
+            }
+            if (bound >= best)
+                continue;
+            const size_t base = b * kCellBlock;
+            const int16_t* cr = m_colours.red.data() + base;
+            const int16_t* cg = m_colours.green.data() + base;
+            const int16_t* cb = m_colours.blue.data() + base;
+            const int16_t* bar = m_cellBar.data() + base;
+            int16_t d[kCellBlock];
+            for (int k = 0; k < kCellBlock; ++k)
+                d[k] = int16_t(absDiff(cr[k], R) + absDiff(cg[k], G) + absDiff(cb[k], B) + bar[k]);
+            int16_t nearest = d[0];
+            for (int k = 1; k < kCellBlock; ++k)
+                nearest = std::min(nearest, d[k]);
+            if (nearest >= best)
+                continue;
+            best = nearest;
+            bestCell = int(base) + int(std::find(d, d + kCellBlock, nearest) - d);
+        }
+        return bestCell;
+    }
+
+    MosaicJob& m_job;
+    int m_n;
+    CellColours m_colours;
+    bool m_limitRepeat = false;
+    int64_t m_maxRepeat = 0;
+    bool m_noClose = false;
+    int m_draws = 0;
+
+    std::vector<int16_t> m_sigRed, m_sigGreen, m_sigBlue;
+    std::vector<int16_t> m_pictureBar;  // kBarred while the repetition limit bars a picture
+    std::vector<int32_t> m_useCount;
+    std::vector<int16_t> m_cellBar;  // kBarred once a cell is occupied
+    std::vector<int16_t> m_blockLow, m_blockHigh;
+    CandidateList m_candidates;
+};
+
+}  // namespace
+
+void placeCells(MosaicJob& job, int imageCount)
+{
+    seedRandom();
+    placeCellsUnseeded(job, imageCount);
+}
+
+void placeCellsUnseeded(MosaicJob& job, int imageCount)
+{
+    const MosaicSettings& s = job.settings;
+    if (s.rows < 1 || s.rows > kGridSide || s.cols < 1 || s.cols > kGridSide)
+        throw EInvalidGraphicOperation(formatMessage("Cannot place %d x %d cells", s.cols, s.rows));
+    if (imageCount < 0 || size_t(imageCount) > signatureCount(job.signatureStream))
+        throw EReadError(msg::kStreamRead);
+    CellColours colours = readCellColours(job, s.rows, s.cols);
+
+    for (int c = 0; c < kGridSide; ++c)
+        for (int r = 0; r < kGridSide; ++r)
+            job.placementGrid.at(c, r).occupied = 0;
+    job.workingSignatures = job.signatureStream;
+
+    if (s.selfMosaic) {
+        const CellSignature source = computeSignature(job.sourcePicture);
+        for (int r = 0; r < s.rows; ++r) {
+            for (int c = 0; c < s.cols; ++c) {
+                const size_t k = size_t(r) * size_t(s.cols) + size_t(c);
+                CellPlacement& p = job.placementGrid.at(c, r);
+                p.redOffset = source.red - colours.red[k];
+                p.greenOffset = source.green - colours.green[k];
+                p.blueOffset = source.blue - colours.blue[k];
+            }
+        }
+        return;
+    }
+
+    Placer placer(job, imageCount, std::move(colours));
+    if (s.useAll)
+        placer.useAllPass();
+    placer.mainPass();
+    placer.writeUseCounts();
+}
+
+void placeCells()
+{
+    MosaicJob& job = mosaicJob();
+    placeCells(job, int(signatureCount(job.signatureStream)));
+}
+
+}  // namespace tsx

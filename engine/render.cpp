@@ -1,0 +1,419 @@
+#include "engine/render.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <exception>
+#include <limits>
+#include <mutex>
+#include <new>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "raster/errors.h"
+
+namespace tsx {
+
+namespace {
+
+// Raised at the first cell whose picture could not be made; carries the text
+// that names the file.
+class CellPictureError : public Error {
+public:
+    using Error::Error;
+};
+
+std::string describeFailure(const std::string& path, const char* what)
+{
+    std::string text = what;
+    if (path.empty())
+        return text + " (no source image has been chosen)";
+    if (text.find(path) == std::string::npos)
+        text += " (" + path + ")";
+    return text;
+}
+
+// The picture of one file scaled to the cell, before any colour shift.
+TDIB loadScaledPicture(const std::string& path, int cellWidth, int cellHeight, bool stretchCells)
+{
+    TPicture picture;
+    LoadPicture(path, picture);
+    TDIB scaled;
+    scaled.Allocate(cellWidth, cellHeight, 24);
+    const TGraphic* graphic = picture.Graphic();
+    const TDIB* source = graphic ? graphic->PixelRaster() : nullptr;
+    // A picture without pixels leaves the cell black rather than showing
+    // whatever the previous cell held.
+    if (!source || source->IsEmpty())
+        return scaled;
+    TDIB converted;
+    if (source->BitCount() != 24) {
+        converted = *source;
+        converted.ChangeBitCount(24);
+        source = &converted;
+    }
+    const TRect from = cellSourceRect(source->Width(), source->Height(), cellWidth, cellHeight, stretchCells);
+    stretchAreaAverage(*source, from, scaled, TRect{0, 0, cellWidth, cellHeight});
+    return scaled;
+}
+
+// The scaled pictures of one render. Files are numbered in the order the
+// cells first use them; helper threads decode them ahead of the drawing in
+// that order while the memory budget allows, the drawing thread decodes
+// whatever it reaches first itself. A picture is dropped after the last cell
+// that uses it, or earlier (least recently used first) when the budget is
+// exceeded, and is then decoded again if needed.
+class ScaledPictureCache {
+public:
+    struct File {
+        std::string path;
+        std::string lookupError;  // set when the list had no path for the cell
+        int lastUse = 0;
+    };
+
+    ScaledPictureCache(std::vector<File> files, int cellWidth, int cellHeight, bool stretchCells,
+                       const RenderOptions& options)
+        : m_cellWidth(cellWidth), m_cellHeight(cellHeight), m_stretchCells(stretchCells)
+    {
+        m_entryBytes = size_t(TDIB::widthBytesFor(cellWidth, 24)) * size_t(cellHeight);
+        m_budget = std::max(options.cacheBytes, m_entryBytes);
+        m_entries.resize(files.size());
+        for (size_t k = 0; k < files.size(); ++k) {
+            Entry& e = m_entries[k];
+            e.file = std::move(files[k]);
+            if (!e.file.lookupError.empty()) {
+                e.state = State::Failed;
+                e.error = e.file.lookupError;
+            }
+        }
+        int threads = options.decodeThreads;
+        if (threads <= 0)
+            threads = int(std::max(1u, std::thread::hardware_concurrency()));
+        threads = std::min(threads, int(m_entries.size()) - 1);
+        for (int t = 0; t < threads; ++t)
+            m_workers.emplace_back([this] { prefetch(); });
+    }
+
+    ~ScaledPictureCache()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_changed.notify_all();
+        for (std::thread& t : m_workers)
+            t.join();
+    }
+
+    ScaledPictureCache(const ScaledPictureCache&) = delete;
+    ScaledPictureCache& operator=(const ScaledPictureCache&) = delete;
+
+    // The scaled picture of file k for cell number `cell`; stays valid until
+    // done(k, cell). Throws CellPictureError when the file failed.
+    const TDIB& acquire(size_t k, int cell)
+    {
+        std::unique_lock lock(m_mutex);
+        Entry& e = m_entries[k];
+        for (;;) {
+            switch (e.state) {
+            case State::Ready:
+                e.lastTouched = cell;
+                return e.scaled;
+            case State::Failed:
+                throw CellPictureError(e.error);
+            case State::Loading:
+                m_changed.wait(lock);
+                break;
+            case State::Waiting:
+            case State::Released:
+                e.state = State::Loading;
+                m_liveBytes += m_entryBytes;
+                evictOver(k);
+                lock.unlock();
+                load(k);
+                lock.lock();
+                break;
+            }
+        }
+    }
+
+    void done(size_t k, int cell)
+    {
+        std::lock_guard lock(m_mutex);
+        Entry& e = m_entries[k];
+        if (cell < e.file.lastUse || e.state != State::Ready)
+            return;
+        e.scaled = TDIB();
+        e.state = State::Released;
+        m_liveBytes -= m_entryBytes;
+        m_changed.notify_all();
+    }
+
+private:
+    enum class State { Waiting, Loading, Ready, Failed, Released };
+    struct Entry {
+        File file;
+        State state = State::Waiting;
+        TDIB scaled;
+        std::string error;
+        int lastTouched = -1;
+    };
+
+    // Called with the state set to Loading and its bytes counted.
+    void load(size_t k)
+    {
+        const std::string path = m_entries[k].file.path;
+        TDIB scaled;
+        std::string error;
+        try {
+            scaled = loadScaledPicture(path, m_cellWidth, m_cellHeight, m_stretchCells);
+        } catch (const std::exception& ex) {
+            error = describeFailure(path, ex.what());
+        }
+        std::lock_guard lock(m_mutex);
+        Entry& e = m_entries[k];
+        if (error.empty()) {
+            e.scaled = std::move(scaled);
+            e.state = State::Ready;
+        } else {
+            e.error = std::move(error);
+            e.state = State::Failed;
+            m_liveBytes -= m_entryBytes;
+        }
+        m_changed.notify_all();
+    }
+
+    // Drops the least recently drawn pictures until the budget holds again,
+    // never the one about to be used.
+    void evictOver(size_t keep)
+    {
+        while (m_liveBytes > m_budget) {
+            size_t victim = m_entries.size();
+            for (size_t k = 0; k < m_entries.size(); ++k) {
+                const Entry& e = m_entries[k];
+                if (k == keep || e.state != State::Ready)
+                    continue;
+                if (victim == m_entries.size() || e.lastTouched < m_entries[victim].lastTouched)
+                    victim = k;
+            }
+            if (victim == m_entries.size())
+                return;
+            m_entries[victim].scaled = TDIB();
+            m_entries[victim].state = State::Waiting;
+            m_liveBytes -= m_entryBytes;
+        }
+    }
+
+    void prefetch()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_changed.wait(lock, [this] {
+                return m_stop || m_next >= m_entries.size() || m_liveBytes + m_entryBytes <= m_budget;
+            });
+            if (m_stop || m_next >= m_entries.size())
+                return;
+            const size_t k = m_next++;
+            if (m_entries[k].state != State::Waiting)
+                continue;
+            m_entries[k].state = State::Loading;
+            m_liveBytes += m_entryBytes;
+            lock.unlock();
+            load(k);
+            lock.lock();
+        }
+    }
+
+    int m_cellWidth, m_cellHeight;
+    bool m_stretchCells;
+    size_t m_entryBytes = 0;
+    size_t m_budget = 0;
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<Entry> m_entries;
+    size_t m_liveBytes = 0;
+    size_t m_next = 0;
+    bool m_stop = false;
+    std::vector<std::thread> m_workers;
+};
+
+// Offsets come from placement or a project file; negating INT_MIN would overflow.
+int negated(int32_t offset)
+{
+    return offset == std::numeric_limits<int32_t>::min() ? std::numeric_limits<int32_t>::max() : -offset;
+}
+
+void checkJob(const MosaicJob& job)
+{
+    const MosaicSettings& s = job.settings;
+    if (s.rows < 1 || s.rows > kGridSide || s.cols < 1 || s.cols > kGridSide || s.cellWidth < 1 ||
+        s.cellHeight < 1)
+        throw EInvalidGraphicOperation(formatMessage("Cannot draw %d x %d cells of %d x %d pixels", s.cols,
+                                                     s.rows, s.cellWidth, s.cellHeight));
+    const TDIB& mosaic = job.mosaicImage;
+    if (mosaic.BitCount() != 24 || int64_t(mosaic.Width()) < int64_t(s.cols) * s.cellWidth ||
+        int64_t(mosaic.Height()) < int64_t(s.rows) * s.cellHeight)
+        throw EInvalidGraphicOperation(formatMessage("The mosaic image (%dx%d) cannot hold %d x %d cells of %d x %d pixels",
+                                                     mosaic.Width(), mosaic.Height(), s.cols, s.rows,
+                                                     s.cellWidth, s.cellHeight));
+}
+
+void drawCells(MosaicJob& job, RenderHost& host, const RenderOptions& options)
+{
+    const MosaicSettings s = job.settings;
+    checkJob(job);
+
+    // One file number per distinct path, in the order the cells first use
+    // them; every path is looked up here, once, on this thread.
+    std::vector<ScaledPictureCache::File> files;
+    std::vector<uint32_t> cellFile(size_t(s.rows) * size_t(s.cols));
+    {
+        std::unordered_map<int32_t, uint32_t> byIndex;
+        std::unordered_map<std::string, uint32_t> byPath;
+        auto fileFor = [&](const std::string& path, const std::string& lookupError) -> uint32_t {
+            if (lookupError.empty()) {
+                auto [it, added] = byPath.try_emplace(path, uint32_t(files.size()));
+                if (!added)
+                    return it->second;
+            }
+            files.push_back({path, lookupError, 0});
+            return uint32_t(files.size() - 1);
+        };
+        int cell = 0;
+        for (int r = 0; r < s.rows; ++r) {
+            for (int c = 0; c < s.cols; ++c, ++cell) {
+                uint32_t k;
+                if (s.selfMosaic) {
+                    if (files.empty())
+                        fileFor(host.sourcePath(), {});
+                    k = 0;
+                } else {
+                    const int32_t index = job.placementGrid.at(c, r).imageIndex;
+                    auto found = byIndex.find(index);
+                    if (found != byIndex.end()) {
+                        k = found->second;
+                    } else {
+                        std::string path, lookupError;
+                        try {
+                            path = host.imagePath(index);
+                        } catch (const std::exception& ex) {
+                            lookupError = ex.what();
+                        }
+                        k = fileFor(path, lookupError);
+                        byIndex.emplace(index, k);
+                    }
+                }
+                cellFile[size_t(cell)] = k;
+                files[k].lastUse = cell;
+            }
+        }
+    }
+
+    ScaledPictureCache cache(std::move(files), s.cellWidth, s.cellHeight, s.stretchCells, options);
+    TDIB& cellRaster = job.cellRaster;
+    cellRaster.PrepareForDrawing();
+    cellRaster.Allocate(s.cellWidth, s.cellHeight, 24);
+    const size_t cellRowBytes = size_t(s.cellWidth) * 3;
+
+    int cell = 0;
+    for (int r = 0; r < s.rows; ++r) {
+        host.progress(s.rows > 1 ? r * 100 / (s.rows - 1) : 100);
+        host.repaint();
+        host.updateOverview();
+        for (int c = 0; c < s.cols; ++c, ++cell) {
+            const CellPlacement p = job.placementGrid.at(c, r);
+            const size_t k = cellFile[size_t(cell)];
+            {
+                const TDIB& scaled = cache.acquire(k, cell);
+                cellRaster.PrepareForDrawing();
+                cellRaster.Allocate(s.cellWidth, s.cellHeight, 24);
+                for (int y = 0; y < s.cellHeight; ++y)
+                    std::memcpy(cellRaster.RowPointer(y), scaled.ScanLine(y), cellRowBytes);
+                cache.done(k, cell);
+            }
+            if (!s.colorEnhanceOff) {
+                const int red = negated(p.redOffset);
+                if (s.sourceMono)
+                    adjustColours(cellRaster, red, red, red, s.monoCells);
+                else
+                    adjustColours(cellRaster, red, negated(p.greenOffset), negated(p.blueOffset), s.monoCells);
+            }
+            const bool upsideDown = s.allowVFlip && randomInt(9) > 4;
+            const bool mirrored = s.allowHFlip && randomInt(9) > 4;
+            if (upsideDown || mirrored)
+                cellRaster.Mirror(mirrored, upsideDown);
+
+            std::lock_guard lock(job.mosaicImageLock);
+            const size_t left = size_t(c) * size_t(s.cellWidth) * 3;
+            for (int y = 0; y < s.cellHeight; ++y)
+                std::memcpy(job.mosaicImage.RowPointer(r * s.cellHeight + y) + left, cellRaster.ScanLine(y),
+                            cellRowBytes);
+        }
+    }
+}
+
+}  // namespace
+
+TRect cellSourceRect(int width, int height, int cellWidth, int cellHeight, bool stretchCells)
+{
+    if (stretchCells)
+        return TRect{0, 0, width, height};
+    // 64-bit products: the same figures as 32-bit ones wherever those do not
+    // overflow, and still right for very wide or tall pictures.
+    const int64_t wide = int64_t(width) * cellHeight;
+    const int64_t tall = int64_t(cellWidth) * height;
+    if (wide < tall) {
+        const int t = int((tall - wide) / (2 * int64_t(cellWidth)));
+        return TRect{0, t, width, height - t};
+    }
+    if (wide > tall) {
+        const int sides = int((wide - tall) / (2 * int64_t(cellHeight)));
+        return TRect{sides, 0, width - sides, height};
+    }
+    return TRect{0, 0, width, height};
+}
+
+void renderMosaic(MosaicJob& job, RenderHost& host, const RenderOptions& options)
+{
+    try {
+        host.progress(0);
+        drawCells(job, host, options);
+    } catch (const std::bad_alloc&) {
+        host.finished(false, "Out of memory while drawing the mosaic");
+        return;
+    } catch (const std::exception& ex) {
+        host.finished(false, ex.what());
+        return;
+    } catch (...) {
+        host.finished(false, "The mosaic could not be drawn");
+        return;
+    }
+    host.repaint();
+    host.updateOverview();
+    host.progress(0);
+    host.message("Photomosaic created success!", "Finish");
+    host.finished(true, {});
+}
+
+pagethread::pagethread(MosaicJob& job, RenderHost& host, RenderOptions options)
+    : m_thread([this, &job, &host, options] {
+          renderMosaic(job, host, options);
+          m_done = true;
+      })
+{
+}
+
+pagethread::~pagethread()
+{
+    wait();
+}
+
+void pagethread::wait()
+{
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+}  // namespace tsx

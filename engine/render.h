@@ -1,0 +1,51 @@
+// Drawing a placed job into mosaicImage, and the render thread that does it.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <thread>
+
+#include "engine/mosaic_job.h"
+#include "engine/render_host.h"
+
+namespace tsx {
+
+/// How a render may use the machine. The defaults suit the desktop program.
+struct RenderOptions {
+    // Memory for the scaled cell pictures kept between the cells that use
+    // them; past it, pictures are dropped and decoded again when needed.
+    size_t cacheBytes = size_t(256) << 20;
+    // Threads that decode picture files ahead of the drawing (0: one per core).
+    int decodeThreads = 0;
+};
+
+/// The part of a picture of width × height that fills a cell of
+/// cellWidth × cellHeight: all of it when stretching, else the centred crop
+/// of the cell's aspect ratio.
+TRect cellSourceRect(int width, int height, int cellWidth, int cellHeight, bool stretchCells);
+
+/// Draws every cell of the job into job.mosaicImage, row by row, reporting
+/// through host. Never throws: a failure ends the render at the failing cell,
+/// keeps the cells drawn so far and is reported by host.finished(false, text).
+void renderMosaic(MosaicJob& job, RenderHost& host, const RenderOptions& options = {});
+
+/// The render thread: runs one renderMosaic and ends. The job and the host
+/// must outlive it and must not change while it runs; the destructor waits
+/// for the render to end.
+class pagethread {
+public:
+    pagethread(MosaicJob& job, RenderHost& host, RenderOptions options = {});
+    ~pagethread();
+    pagethread(const pagethread&) = delete;
+    pagethread& operator=(const pagethread&) = delete;
+
+    /// True once renderMosaic has returned (after host.finished).
+    bool done() const { return m_done.load(); }
+    void wait();
+
+private:
+    std::atomic<bool> m_done{false};
+    std::thread m_thread;
+};
+
+}  // namespace tsx

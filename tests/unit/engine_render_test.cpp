@@ -1,0 +1,313 @@
+#include "engine/render.h"
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine_test_support.h"
+
+namespace tsx {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Colour;
+using test::ColourList;
+
+class RecordingHost : public RenderHost {
+public:
+    std::vector<std::string> paths;
+    std::string source;
+    std::vector<int> progressValues;
+    int repaints = 0, overviewUpdates = 0;
+    std::vector<std::pair<std::string, std::string>> messages;
+    int finishedCalls = 0;
+    bool ok = false;
+    std::string error;
+
+    std::string imagePath(int index) override
+    {
+        if (index < 0 || size_t(index) >= paths.size())
+            throw EListError(formatMessage(msg::kListIndex, index));
+        return paths[size_t(index)];
+    }
+    std::string sourcePath() override { return source; }
+    void progress(int percent) override { progressValues.push_back(percent); }
+    void repaint() override { ++repaints; }
+    void updateOverview() override { ++overviewUpdates; }
+    void message(const std::string& text, const std::string& caption) override
+    {
+        messages.emplace_back(text, caption);
+    }
+    void finished(bool success, const std::string& text) override
+    {
+        ++finishedCalls;
+        ok = success;
+        error = text;
+    }
+};
+
+class RenderTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_dir = fs::temp_directory_path() /
+                ("tesserix-render-" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir);
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    std::string writePicture(const std::string& name, int width, int height, const ColourList& pixels)
+    {
+        TDIB dib;
+        test::fillRaster(dib, width, height, pixels);
+        const std::string path = (m_dir / name).string();
+        dib.WriteBmp(path);
+        return path;
+    }
+
+    // rows × cols cells of w × h pixels, mosaicImage filled with a marker colour.
+    std::unique_ptr<MosaicJob> makeJob(int rows, int cols, int w, int h)
+    {
+        auto job = std::make_unique<MosaicJob>();
+        job->settings = MosaicSettings::wizardDefaults();
+        job->settings.rows = rows;
+        job->settings.cols = cols;
+        job->settings.cellWidth = w;
+        job->settings.cellHeight = h;
+        job->settings.mosaicWidth = cols * w;
+        job->settings.mosaicHeight = rows * h;
+        test::fillRaster(job->mosaicImage, cols * w, rows * h, {kMarker});
+        return job;
+    }
+
+    static Colour pixel(const TDIB& dib, int x, int y)
+    {
+        const uint8_t* p = dib.ScanLine(y) + 3 * x;
+        return {p[2], p[1], p[0]};
+    }
+
+    static constexpr Colour kMarker{1, 2, 3};
+    fs::path m_dir;
+};
+
+TEST_F(RenderTest, ProgressRepaintsAndTheFinalMessageFollowTheRows)
+{
+    auto job = makeJob(16, 2, 2, 2);
+    RecordingHost host;
+    host.paths = {writePicture("a.bmp", 2, 2, {{10, 20, 30}})};
+    setRandomState(4242);
+    renderMosaic(*job, host);
+
+    const std::vector<int> expected{0, 0, 6, 13, 20, 26, 33, 40, 46, 53, 60, 66, 73, 80, 86, 93, 100, 0};
+    EXPECT_EQ(host.progressValues, expected);
+    EXPECT_EQ(host.repaints, 17);
+    EXPECT_EQ(host.overviewUpdates, 17);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].first, "Photomosaic created success!");
+    EXPECT_EQ(host.messages[0].second, "Finish");
+    EXPECT_EQ(host.finishedCalls, 1);
+    EXPECT_TRUE(host.ok);
+    // No flip allowed, no number drawn.
+    EXPECT_EQ(randomState(), 4242u);
+    EXPECT_EQ(pixel(job->mosaicImage, 3, 31), (Colour{10, 20, 30}));
+}
+
+TEST_F(RenderTest, CellsShiftTowardsTheirColourUnlessEnhancementIsOff)
+{
+    auto job = makeJob(2, 3, 4, 4);
+    RecordingHost host;
+    host.paths = {writePicture("grey.bmp", 8, 8, {{100, 100, 100}}), writePicture("dark.bmp", 8, 8, {{5, 250, 9}})};
+    job->placementGrid.at(0, 0) = CellPlacement{0, -20, 0, 10, 1};
+    job->placementGrid.at(1, 0) = CellPlacement{1, 30, -20, 20, 1};  // clamped at both ends
+    job->placementGrid.at(2, 0) = CellPlacement{0, 0, 0, 0, 1};
+    for (int c = 0; c < 3; ++c)
+        job->placementGrid.at(c, 1) = CellPlacement{0, -20, 5, 7, 1};
+    renderMosaic(*job, host);
+    ASSERT_TRUE(host.ok) << host.error;
+    EXPECT_EQ(pixel(job->mosaicImage, 1, 1), (Colour{120, 100, 90}));
+    EXPECT_EQ(pixel(job->mosaicImage, 5, 2), (Colour{0, 255, 0}));
+    EXPECT_EQ(pixel(job->mosaicImage, 11, 3), (Colour{100, 100, 100}));
+    EXPECT_EQ(pixel(job->mosaicImage, 0, 4), (Colour{120, 95, 93}));
+
+    job->settings.sourceMono = true;
+    renderMosaic(*job, host);
+    EXPECT_EQ(pixel(job->mosaicImage, 0, 4), (Colour{120, 120, 120}));
+
+    job->settings.colorEnhanceOff = true;
+    job->settings.monoCells = true;
+    renderMosaic(*job, host);
+    EXPECT_EQ(pixel(job->mosaicImage, 5, 2), (Colour{5, 250, 9}));
+}
+
+TEST(CellSourceRect, CutEdgesCropsTheCentreToTheCellShape)
+{
+    EXPECT_EQ(cellSourceRect(200, 100, 50, 50, false), (TRect{50, 0, 150, 100}));
+    EXPECT_EQ(cellSourceRect(100, 300, 40, 60, false), (TRect{0, 75, 100, 225}));
+    EXPECT_EQ(cellSourceRect(96, 96, 48, 48, false), (TRect{0, 0, 96, 96}));
+    EXPECT_EQ(cellSourceRect(200, 100, 50, 50, true), (TRect{0, 0, 200, 100}));
+    // Products beyond 32 bits still give the centred crop.
+    EXPECT_EQ(cellSourceRect(200000000, 2, 800, 800, false), (TRect{99999999, 0, 100000001, 2}));
+}
+
+TEST_F(RenderTest, CutEdgeModeDrawsOnlyTheCentreOfThePicture)
+{
+    // 4 × 2: a red column, two green ones, a blue one.
+    ColourList stripes;
+    for (int y = 0; y < 2; ++y)
+        for (Colour c : {Colour{255, 0, 0}, Colour{0, 255, 0}, Colour{0, 255, 0}, Colour{0, 0, 255}})
+            stripes.push_back(c);
+    auto job = makeJob(2, 2, 2, 2);
+    job->settings.colorEnhanceOff = true;
+    job->settings.stretchCells = false;
+    RecordingHost host;
+    host.paths = {writePicture("stripes.bmp", 4, 2, stripes)};
+    renderMosaic(*job, host);
+    ASSERT_TRUE(host.ok) << host.error;
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x)
+            EXPECT_EQ(pixel(job->mosaicImage, x, y), (Colour{0, 255, 0})) << x << "," << y;
+}
+
+TEST_F(RenderTest, FlipsDrawNineAndTurnTheCellAboveFour)
+{
+    // 2 × 2 picture with four different corners.
+    const ColourList corners{{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
+    auto job = makeJob(2, 1, 2, 2);
+    job->settings.colorEnhanceOff = true;
+    job->settings.allowVFlip = true;
+    job->settings.allowHFlip = true;
+    RecordingHost host;
+    host.paths = {writePicture("corners.bmp", 2, 2, corners)};
+    for (uint32_t seed = 1; seed < 40; ++seed) {
+        setRandomState(seed);
+        bool v[2], h[2];
+        for (int cell = 0; cell < 2; ++cell) {
+            v[cell] = randomInt(9) > 4;
+            h[cell] = randomInt(9) > 4;
+        }
+        const uint32_t after = randomState();
+        setRandomState(seed);
+        renderMosaic(*job, host);
+        ASSERT_TRUE(host.ok) << host.error;
+        EXPECT_EQ(randomState(), after);
+        for (int cell = 0; cell < 2; ++cell) {
+            const int x = h[cell] ? 1 : 0, y = v[cell] ? 1 : 0;
+            EXPECT_EQ(pixel(job->mosaicImage, x, 2 * cell + y), corners[0]) << "seed " << seed;
+        }
+    }
+}
+
+TEST_F(RenderTest, AFailingFileStopsTheRenderAndKeepsTheCellsBefore)
+{
+    auto job = makeJob(16, 2, 2, 2);
+    RecordingHost host;
+    for (int k = 0; k < 3; ++k)
+        host.paths.push_back(writePicture("p" + std::to_string(k) + ".bmp", 2, 2, {{uint8_t(50 * k), 0, 0}}));
+    for (int r = 0; r < 16; ++r)
+        for (int c = 0; c < 2; ++c)
+            job->placementGrid.at(c, r) = CellPlacement{r % 3, 0, 0, 0, 1};
+    fs::remove(host.paths[2]);
+    renderMosaic(*job, host);
+
+    EXPECT_FALSE(host.ok);
+    EXPECT_NE(host.error.find(host.paths[2]), std::string::npos) << host.error;
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_EQ(host.progressValues.back(), 13);
+    EXPECT_EQ(pixel(job->mosaicImage, 3, 3), (Colour{50, 0, 0}));
+    EXPECT_EQ(pixel(job->mosaicImage, 0, 4), kMarker);
+    EXPECT_EQ(pixel(job->mosaicImage, 3, 31), kMarker);
+
+    // An index the list does not have fails the same way, at its cell.
+    host.paths.pop_back();
+    host.paths.push_back(writePicture("p2.bmp", 2, 2, {{0, 0, 0}}));
+    job->placementGrid.at(1, 5).imageIndex = 9;
+    renderMosaic(*job, host);
+    EXPECT_FALSE(host.ok);
+    EXPECT_NE(host.error.find("List index out of bounds (9)"), std::string::npos) << host.error;
+    EXPECT_EQ(pixel(job->mosaicImage, 0, 10), (Colour{0, 0, 0}));
+    EXPECT_EQ(pixel(job->mosaicImage, 2, 10), kMarker);
+}
+
+TEST_F(RenderTest, RefusesAMosaicImageTooSmallForTheCells)
+{
+    auto job = makeJob(4, 4, 3, 3);
+    test::fillRaster(job->mosaicImage, 11, 12, {kMarker});
+    RecordingHost host;
+    host.paths = {writePicture("a.bmp", 2, 2, {{1, 1, 1}})};
+    renderMosaic(*job, host);
+    EXPECT_FALSE(host.ok);
+    EXPECT_EQ(pixel(job->mosaicImage, 10, 11), kMarker);
+}
+
+TEST_F(RenderTest, CachedPicturesGiveThePixelsOfDecodingEveryCell)
+{
+    // Pictures of varied sizes and gradients, so scaling and cropping matter.
+    RecordingHost host;
+    for (int k = 0; k < 7; ++k) {
+        const int w = 5 + 3 * k, h = 17 - k;
+        ColourList pixels;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                pixels.push_back({uint8_t(x * 255 / w), uint8_t(y * 255 / h), uint8_t(40 * k)});
+        host.paths.push_back(writePicture("g" + std::to_string(k) + ".bmp", w, h, pixels));
+    }
+    auto job = makeJob(9, 11, 6, 5);
+    job->settings.stretchCells = false;
+    for (int r = 0; r < 9; ++r)
+        for (int c = 0; c < 11; ++c)
+            job->placementGrid.at(c, r) = CellPlacement{(r * 5 + c * 3) % 7, (c - r) * 9, r * 4 - 20, 3 - c, 1};
+
+    // Decoding per cell, the plain way.
+    TDIB expected;
+    test::fillRaster(expected, 66, 45, {kMarker});
+    for (int r = 0; r < 9; ++r)
+        for (int c = 0; c < 11; ++c) {
+            const CellPlacement& p = job->placementGrid.at(c, r);
+            TPicture picture;
+            LoadPicture(host.paths[size_t(p.imageIndex)], picture);
+            TDIB cell;
+            cell.Allocate(6, 5, 24);
+            stretchAreaAverage(*picture.Graphic()->PixelRaster(),
+                               cellSourceRect(picture.Width(), picture.Height(), 6, 5, false), cell,
+                               TRect{0, 0, 6, 5});
+            adjustColours(cell, -p.redOffset, -p.greenOffset, -p.blueOffset, false);
+            for (int y = 0; y < 5; ++y)
+                std::copy_n(cell.ScanLine(y), 18, expected.RowPointer(r * 5 + y) + c * 18);
+        }
+
+    for (RenderOptions options : {RenderOptions{}, RenderOptions{1, 1}, RenderOptions{200, 3}}) {
+        test::fillRaster(job->mosaicImage, 66, 45, {kMarker});
+        renderMosaic(*job, host, options);
+        ASSERT_TRUE(host.ok) << host.error;
+        for (int y = 0; y < 45; ++y)
+            ASSERT_TRUE(std::equal(expected.ScanLine(y), expected.ScanLine(y) + 66 * 3, job->mosaicImage.ScanLine(y)))
+                << "row " << y << " cache " << options.cacheBytes;
+    }
+}
+
+TEST_F(RenderTest, SelfMosaicDrawsTheSourceAndNeedsOne)
+{
+    auto job = makeJob(2, 2, 3, 3);
+    job->settings.selfMosaic = true;
+    job->placementGrid.at(1, 1) = CellPlacement{0, 10, 0, 0, 0};
+    RecordingHost host;
+    renderMosaic(*job, host);
+    EXPECT_FALSE(host.ok);
+    EXPECT_NE(host.error.find("no source image"), std::string::npos) << host.error;
+
+    host.source = writePicture("source.bmp", 6, 6, {{60, 70, 80}});
+    pagethread thread(*job, host);
+    thread.wait();
+    EXPECT_TRUE(thread.done());
+    EXPECT_TRUE(host.ok) << host.error;
+    EXPECT_EQ(pixel(job->mosaicImage, 0, 0), (Colour{60, 70, 80}));
+    EXPECT_EQ(pixel(job->mosaicImage, 5, 5), (Colour{50, 70, 80}));
+}
+
+}  // namespace
+}  // namespace tsx
