@@ -57,8 +57,10 @@ public:
     std::string sourcePath() override { return m_source; }
     void progress(int percent) override
     {
-        if (percent != m_percent)
-            m_line.show("Drawing the mosaic " + std::to_string(percent) + "%");
+        // the bar's return to 0 at the end is not news on a terminal
+        if (percent <= m_percent)
+            return;
+        m_line.show("Drawing the mosaic " + std::to_string(percent) + "%");
         m_percent = percent;
     }
     void repaint() override {}

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "engine_test_support.h"
+#include "raster/errors.h"
 
 namespace tsx {
 namespace {
