@@ -303,6 +303,7 @@ TEST_P(FolderLoad, AppendsInNameOrderWithMatchingSignatures)
         EXPECT_EQ(s.blue, i);
     }
     // a second load doubles every entry
+    calls = 0;
     list.loadFolder(dir.path(), options);
     EXPECT_EQ(list.count(), 25u);
     EXPECT_EQ(list.path(13), list.path(1));
