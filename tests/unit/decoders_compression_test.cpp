@@ -106,7 +106,7 @@ TEST(LzwDecoders, RejectCodesTheTableDoesNotHold)
     {
         uint32_t buffer = 0;
         int bits = 0;
-        for (int code : {256, 'a', 300}) {
+        for (int code : {256, int('a'), 300}) {
             buffer = buffer << 9 | uint32_t(code);
             bits += 9;
             while (bits >= 8) {
