@@ -130,13 +130,10 @@ void sizeMosaicForProject(MosaicJob& job)
     TDIB& image = job.mosaicImage;
     if (image.Width() == s.mosaicWidth && image.Height() == s.mosaicHeight && image.BitCount() == 24)
         return;
-    if (s.mosaicWidth == 0 || s.mosaicHeight == 0) {
-        image.MakeEmpty();
-        return;
-    }
-    TDIB fresh;
-    fresh.Allocate(s.mosaicWidth, s.mosaicHeight, 24);
-    image = std::move(fresh);
+    // released before the new pixels are taken, so the two never coexist
+    image.MakeEmpty();
+    if (s.mosaicWidth > 0 && s.mosaicHeight > 0)
+        image.Allocate(s.mosaicWidth, s.mosaicHeight, 24);
 }
 
 }  // namespace tsx

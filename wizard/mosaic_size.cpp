@@ -92,6 +92,12 @@ ApplyOutcome applySize(MosaicJob& job, int rows, int cols, int cellWidth, int ce
     if (exceedsDiskLimit(job.settings.diskSpaceMB))
         return ApplyOutcome::TooBig;
     buildCellColourRaster(job.sourcePicture, job.settings, job.cellColourRaster);
+    // the old preview goes first: at the largest size the two together
+    // would need 2.4 GB
+    {
+        std::lock_guard<std::mutex> lock(job.mosaicImageLock);
+        job.mosaicImage.MakeEmpty();
+    }
     TDIB preview;
     buildBlockPreview(job.cellColourRaster, job.settings, preview);
     std::lock_guard<std::mutex> lock(job.mosaicImageLock);

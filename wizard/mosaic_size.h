@@ -60,7 +60,8 @@ enum class ApplyOutcome { Applied, TooBig };
 /// The size step's Apply without its window: sets the size fields, refuses
 /// mosaics above 1200 MB (nothing but the fields changes then), rebuilds
 /// cellColourRaster and gives mosaicImage its size and block preview. The
-/// preview is built aside and swapped in under mosaicImageLock.
+/// old preview is released first and the new one swapped in under
+/// mosaicImageLock; a render must not be running.
 ApplyOutcome applySize(MosaicJob& job, int rows, int cols, int cellWidth, int cellHeight);
 
 }  // namespace tsx
