@@ -193,6 +193,24 @@ TEST_F(BadProject, OffsetsOutsideTheColourRange)
     expectRefused(withInt(table + (29 * 800 + 19) * 20 + 8, -256), "cell");
 }
 
+TEST(ProjectFile, MosaicRasterTakesTheLoadedSizeAndKeepsPixelsOfTheSameSize)
+{
+    Fixture f;
+    fillJob(f);
+    sizeMosaicForProject(*f.job);
+    TDIB& image = f.job->mosaicImage;
+    ASSERT_EQ(image.Width(), 1200);
+    ASSERT_EQ(image.Height(), 500);
+    ASSERT_EQ(image.BitCount(), 24);
+    image.RowPointer(7)[9] = 123;
+    sizeMosaicForProject(*f.job);
+    EXPECT_EQ(image.ScanLine(7)[9], 123);
+
+    f.job->settings = MosaicSettings{};
+    sizeMosaicForProject(*f.job);
+    EXPECT_TRUE(image.IsEmpty());
+}
+
 TEST(ProjectFile, ThroughAFileOnDisk)
 {
     Fixture f;
