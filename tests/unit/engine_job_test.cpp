@@ -1,8 +1,10 @@
+#include <limits>
 #include <memory>
 
 #include <gtest/gtest.h>
 
 #include "engine/mosaic_job.h"
+#include "engine_test_support.h"
 #include "raster/byte_io.h"
 
 namespace tsx {
@@ -140,6 +142,57 @@ TEST(ColourDistance, SumsAbsoluteChannelDifferences)
     EXPECT_EQ(clampByte(-1), 0);
     EXPECT_EQ(clampByte(256), 255);
     EXPECT_EQ(clampByte(77), 77);
+}
+
+TEST(ComputeSignature, MeansA16By16SampleWithTruncation)
+{
+    TPicture picture;
+    test::fillRaster(picture.Bitmap().Dib(), 37, 23, {{12, 200, 255}});
+    EXPECT_EQ(computeSignature(picture), (CellSignature{12, 200, 255, 0, 0}));
+
+    test::fillRaster(picture.Bitmap().Dib(), 1, 1, {{9, 8, 7}});
+    EXPECT_EQ(computeSignature(picture), (CellSignature{9, 8, 7, 0, 0}));
+
+    // Left half black, right half white: 8 columns of each, 127.5 cut to 127.
+    test::ColourList halves;
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x)
+            halves.push_back(x < 16 ? test::Colour{0, 0, 0} : test::Colour{255, 255, 255});
+    test::fillRaster(picture.Bitmap().Dib(), 32, 32, halves);
+    EXPECT_EQ(computeSignature(picture), (CellSignature{127, 127, 127, 0, 0}));
+}
+
+TEST(AdjustColours, ShiftsEachChannelAndClamps)
+{
+    test::ColourList pixels{{0, 10, 20}, {100, 128, 255}, {255, 1, 77}, {30, 60, 90}};
+    TDIB dib;
+    test::fillRaster(dib, 2, 2, pixels);
+    adjustColours(dib, 0, 0, 0, false);
+    for (int k = 0; k < 4; ++k) {
+        const uint8_t* p = dib.ScanLine(k / 2) + 3 * (k % 2);
+        EXPECT_EQ((test::Colour{p[2], p[1], p[0]}), pixels[size_t(k)]);
+    }
+    adjustColours(dib, 300, -5, -300, false);
+    for (int k = 0; k < 4; ++k) {
+        const uint8_t* p = dib.ScanLine(k / 2) + 3 * (k % 2);
+        EXPECT_EQ(p[2], 255);
+        EXPECT_EQ(p[1], clampByte(pixels[size_t(k)][1] - 5));
+        EXPECT_EQ(p[0], 0);
+    }
+    // Offsets far outside the usual range (a damaged project) still clamp.
+    adjustColours(dib, std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), 0, false);
+    EXPECT_EQ(dib.ScanLine(0)[2], 0);
+    EXPECT_EQ(dib.ScanLine(0)[1], 255);
+
+    // Grey first, then the offsets tint it.
+    test::fillRaster(dib, 1, 1, {{200, 50, 120}});
+    TDIB grey;
+    test::fillRaster(grey, 1, 1, {{200, 50, 120}});
+    grey.Greyscale(24);
+    const int g = grey.ScanLine(0)[1];
+    adjustColours(dib, 10, 0, -10, true);
+    EXPECT_EQ((test::Colour{dib.ScanLine(0)[2], dib.ScanLine(0)[1], dib.ScanLine(0)[0]}),
+              (test::Colour{uint8_t(g + 10), uint8_t(g), uint8_t(g - 10)}));
 }
 
 }  // namespace

@@ -1,0 +1,130 @@
+// The batch tool's mosaic commands, run as a user runs them.
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "engine_test_support.h"
+#include "raster/byte_io.h"
+
+namespace tsx {
+namespace {
+
+namespace fs = std::filesystem;
+
+class BatchToolTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_tool = fs::path(TESSERIX_BINARY_DIR) / "tesserix-cli";
+        if (!fs::exists(m_tool))
+            GTEST_SKIP() << "the batch tool is not built in this tree (" << m_tool << ")";
+        m_dir = fs::temp_directory_path() / "tesserix-batch-test";
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir / "pics");
+        for (int k = 0; k < 12; ++k) {
+            test::ColourList pixels;
+            for (int y = 0; y < 9; ++y)
+                for (int x = 0; x < 13; ++x)
+                    pixels.push_back({uint8_t(20 * k + x), uint8_t(250 - 20 * k), uint8_t(10 * y)});
+            TDIB dib;
+            test::fillRaster(dib, 13, 9, pixels);
+            dib.WriteBmp((m_dir / "pics" / ("p" + std::to_string(k) + ".bmp")).string());
+        }
+        test::ColourList source;
+        for (int y = 0; y < 40; ++y)
+            for (int x = 0; x < 40; ++x)
+                source.push_back({uint8_t(6 * x), uint8_t(6 * y), 90});
+        TDIB dib;
+        test::fillRaster(dib, 40, 40, source);
+        dib.WriteBmp(path("source.bmp"));
+    }
+    void TearDown() override
+    {
+        if (!m_dir.empty())
+            fs::remove_all(m_dir);
+    }
+
+    std::string path(const std::string& name) const { return (m_dir / name).string(); }
+
+    // Runs the tool; returns its exit status and leaves stderr in m_err.
+    int run(const std::string& args)
+    {
+        const std::string cmd =
+            "'" + m_tool.string() + "' " + args + " >'" + path("out.txt") + "' 2>'" + path("err.txt") + "'";
+        const int status = std::system(cmd.c_str());
+        m_out = slurp(path("out.txt"));
+        m_err = slurp(path("err.txt"));
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    static std::string slurp(const std::string& file)
+    {
+        std::ifstream in(file, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+    std::string makeArgs(const std::string& out, const std::string& extra) const
+    {
+        return "make --source '" + path("source.bmp") + "' --images '" + (m_dir / "pics").string() + "' --out '" +
+               path(out) + "' --rows 16 --cols 18 --cell-width 24 --cell-height 30 --quiet " + extra;
+    }
+
+    fs::path m_tool, m_dir;
+    std::string m_out, m_err;
+};
+
+TEST_F(BatchToolTest, MakeIsRepeatableWithASeedAndRenderRedrawsTheProject)
+{
+    ASSERT_EQ(run(makeArgs("a.bmp", "--seed 99 --use-all --random-level 8 --project '" + path("a.tsx") +
+                                        "' --stats '" + path("a.txt") + "' --imagelist-out '" + path("a.iml") + "'")),
+              0)
+        << m_err;
+    ASSERT_EQ(run(makeArgs("b.bmp", "--seed 99 --use-all --random-level 8 --project '" + path("b.tsx") + "'")), 0)
+        << m_err;
+    EXPECT_TRUE(readWholeFile(path("a.bmp")) == readWholeFile(path("b.bmp")));
+    EXPECT_TRUE(readWholeFile(path("a.tsx")) == readWholeFile(path("b.tsx")));
+
+    TPicture mosaic;
+    LoadPicture(path("a.bmp"), mosaic);
+    EXPECT_EQ(mosaic.Width(), 18 * 24);
+    EXPECT_EQ(mosaic.Height(), 16 * 30);
+
+    ASSERT_EQ(run("render --quiet --project '" + path("a.tsx") + "' --out '" + path("c.bmp") + "'"), 0) << m_err;
+    EXPECT_TRUE(readWholeFile(path("a.bmp")) == readWholeFile(path("c.bmp")));
+
+    ASSERT_EQ(run("stats --project '" + path("a.tsx") + "'"), 0) << m_err;
+    EXPECT_NE(m_out.find("p0.bmp"), std::string::npos) << m_out;
+    EXPECT_FALSE(slurp(path("a.txt")).empty());
+    EXPECT_TRUE(fs::exists(path("a.iml")));
+
+    // The ImageList file fills the cells as the folder did.
+    ASSERT_EQ(run("make --quiet --seed 99 --use-all --random-level 8 --rows 16 --cols 18 --cell-width 24 "
+                  "--cell-height 30 --source '" + path("source.bmp") + "' --imagelist '" + path("a.iml") +
+                  "' --out '" + path("d.bmp") + "'"),
+              0)
+        << m_err;
+    EXPECT_TRUE(readWholeFile(path("a.bmp")) == readWholeFile(path("d.bmp")));
+}
+
+TEST_F(BatchToolTest, BadValuesAreUsageErrorsAndFailuresExitWithTheMessage)
+{
+    EXPECT_EQ(run(makeArgs("x.bmp", "--rows 15")), 2);
+    EXPECT_EQ(run(makeArgs("x.bmp", "--cell-width 801")), 2);
+    EXPECT_EQ(run(makeArgs("x.bmp", "--random-level 9")), 2);
+    EXPECT_EQ(run(makeArgs("x.bmp", "--max-repeat 0")), 2);
+    EXPECT_EQ(run(makeArgs("x.bmp", "--red -256")), 2);
+    EXPECT_EQ(run("make --source '" + path("source.bmp") + "' --out '" + path("x.bmp") + "'"), 2);
+    EXPECT_FALSE(fs::exists(path("x.bmp")));
+
+    EXPECT_EQ(run("make --quiet --source '" + path("missing.bmp") + "' --images '" + (m_dir / "pics").string() +
+                  "' --out '" + path("x.bmp") + "'"),
+              1);
+    EXPECT_NE(m_err.find("Cannot open file"), std::string::npos) << m_err;
+    EXPECT_FALSE(fs::exists(path("x.bmp")));
+}
+
+}  // namespace
+}  // namespace tsx
