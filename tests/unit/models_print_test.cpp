@@ -64,16 +64,6 @@ TEST(PrintLayout, ResolutionTextThatIsNoNumberCountsAsTheMinimum)
     EXPECT_EQ(parseImageDpi("-3"), 50);
 }
 
-TEST(PrintLayout, InputLimits)
-{
-    EXPECT_EQ(limitMargin(12), 10);
-    EXPECT_EQ(limitMargin(0.5), 0.5);
-    EXPECT_EQ(limitImageDpiOnChange(20), 50);
-    EXPECT_EQ(limitImageDpiOnChange(5000), 5000);
-    EXPECT_EQ(limitImageDpiOnLeave(5000), 1200);
-    EXPECT_EQ(limitImageDpiOnLeave(3), 50);
-}
-
 TEST(PrintLayout, MarginTextMustBeANumber)
 {
     EXPECT_DOUBLE_EQ(parseMargin("0.5"), 0.5);
