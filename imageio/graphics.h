@@ -19,6 +19,8 @@ public:
     const TDIB* PixelRaster() const override;
     /// Keeps the bytes and reads the header (size, greyscale, progressive).
     void LoadFromMemory(const uint8_t* data, size_t size) override;
+    // Keeps the file's bytes without copying them again.
+    void LoadFromFile(const std::string& fileName) override;
 
     bool Grayscale() const { return grayscale_; }
     bool ProgressiveEncoding() const { return progressive_; }
@@ -27,6 +29,7 @@ public:
     void DecodeInto(TBitmap& bitmap) const;
 
 private:
+    void loadBytes(std::vector<uint8_t> bytes);
     std::vector<uint8_t> data_;
     int width_ = 0;
     int height_ = 0;

@@ -7,6 +7,7 @@
 #include <jpeglib.h>
 
 #include "imageio/graphics.h"
+#include "raster/byte_io.h"
 #include "raster/errors.h"
 
 namespace tsx {
@@ -15,7 +16,7 @@ namespace {
 // A decoded JPEG may be far larger than its file, but a forged header must not
 // make us allocate gigabytes: beyond this floor the raster may be at most this
 // many times the size of the file (a flat picture compresses by a few hundred).
-constexpr int64_t kUncheckedRasterBytes = int64_t(32) << 20;
+constexpr int64_t kUncheckedRasterBytes = int64_t(8) << 20;
 constexpr int64_t kMaxExpansion = 4096;
 
 // libjpeg reports errors through error_exit, which must not return; we jump
@@ -63,7 +64,14 @@ struct Decompressor {
 
 void TJPEGImage::LoadFromMemory(const uint8_t* data, size_t size)
 {
-    std::vector<uint8_t> bytes(data, data + size);
+    loadBytes(std::vector<uint8_t>(data, data + size));
+}
+
+void TJPEGImage::LoadFromFile(const std::string& fileName) { loadBytes(readWholeFile(fileName)); }
+
+void TJPEGImage::loadBytes(std::vector<uint8_t> bytes)
+{
+    const size_t size = bytes.size();
     int width = 0, height = 0;
     bool grayscale = false, progressive = false;
     if (size > 0) {

@@ -13,7 +13,7 @@ namespace {
 // A file may ask for a raster far larger than itself (run-length data, a cut
 // file), but not without limit: beyond this floor a raster may be at most this
 // many times the bytes that follow the colour table.
-constexpr int64_t kUncheckedRasterBytes = int64_t(32) << 20;
+constexpr int64_t kUncheckedRasterBytes = int64_t(8) << 20;
 constexpr int64_t kMaxExpansion = 1024;
 
 struct ChannelMask {

@@ -63,7 +63,6 @@ struct AxisTaps {
     std::vector<int> source;    // source pixel (clamped to the raster)
     std::vector<uint32_t> weight;
     uint32_t total = 0;         // the sum of every target pixel's weights
-    bool unit = true;           // every weight is 1 (an integer reduction)
 };
 
 AxisTaps buildTaps(int srcStart, int srcLength, int dstStart, int dstLength, Span clip, int srcLimit)
@@ -78,80 +77,63 @@ AxisTaps buildTaps(int srcStart, int srcLength, int dstStart, int dstLength, Spa
         t.first.push_back(int(t.source.size()));
         for (int64_t j = lo / b; j * b < hi; ++j) {
             const int64_t w = std::min(hi, (j + 1) * b) - std::max(lo, j * b);
-            const int64_t s = std::clamp<int64_t>(srcStart + j, 0, srcLimit - 1);
-            t.source.push_back(int(s));
+            t.source.push_back(int(std::clamp<int64_t>(srcStart + j, 0, srcLimit - 1)));
             t.weight.push_back(uint32_t(w));
-            t.unit = t.unit && w == 1 && s == srcStart + j;
         }
         t.count.push_back(int(t.source.size()) - t.first.back());
     }
     return t;
 }
 
-// Sums one source row across the target columns into h (3 per column).
-template <bool Unit>
-void horizontalPass(const uint8_t* row, const AxisTaps& xt, uint32_t* h)
-{
-    const size_t columns = xt.count.size();
-    for (size_t k = 0; k < columns; ++k) {
-        uint32_t b = 0, g = 0, r = 0;
-        const int* src = xt.source.data() + xt.first[k];
-        const uint32_t* w = xt.weight.data() + xt.first[k];
-        const int n = xt.count[k];
-        if constexpr (Unit) {
-            // an integer reduction takes consecutive source pixels
-            const uint8_t* p = row + 3 * src[0];
-            for (int i = 0; i < n; ++i, p += 3) {
-                b += p[0];
-                g += p[1];
-                r += p[2];
-            }
-        } else {
-            for (int i = 0; i < n; ++i) {
-                const uint8_t* p = row + 3 * src[i];
-                b += w[i] * p[0];
-                g += w[i] * p[1];
-                r += w[i] * p[2];
-            }
-        }
-        h[3 * k] = b;
-        h[3 * k + 1] = g;
-        h[3 * k + 2] = r;
-    }
-}
-
+// Separable: for each target row the covered source rows are summed column
+// by column with their vertical weights (a straight loop over bytes that the
+// compiler vectorises), then each target pixel sums its columns with their
+// horizontal weights. Weights and sums are exact integers.
 template <class Acc>
 void areaAverage(const TDIB& src, const AxisTaps& xt, const AxisTaps& yt, TDIB& dst, Span xs, Span ys)
 {
-    const size_t values = xt.count.size() * 3;
-    std::vector<uint32_t> h(values);
-    std::vector<Acc> acc(values);
-    // round(acc / total) without a division per pixel: n / d == (n * m) >> s
+    const auto [lowest, highest] = std::minmax_element(xt.source.begin(), xt.source.end());
+    const int firstColumn = *lowest;
+    const size_t spanValues = size_t(*highest - firstColumn + 1) * 3;
+    std::vector<Acc> columns(spanValues);
+    // round(sum / total) without a division per pixel: n / d == (n * m) >> s
     // exactly for every n below 2^bits when m = ceil(2^s / d), s = bits + log2(d)
     const uint64_t total = uint64_t(xt.total) * yt.total;
     const uint64_t divisor = 2 * total;
     const int bits = 64 - std::countl_zero(511 * total);
     const int shift = bits + (64 - std::countl_zero(divisor));
     const Wide multiplier = ((Wide(1) << shift) + divisor - 1) / divisor;
-    const bool unitX = xt.unit;
+    const size_t targetColumns = xt.count.size();
     for (int y = ys.from; y < ys.to; ++y) {
         const size_t k = size_t(y - ys.from);
-        std::fill(acc.begin(), acc.end(), Acc(0));
+        std::fill(columns.begin(), columns.end(), Acc(0));
+        Acc* col = columns.data();
         for (int i = 0; i < yt.count[k]; ++i) {
-            const int tap = yt.first[k] + i;
-            const uint8_t* row = src.ScanLine(yt.source[size_t(tap)]);
-            if (unitX)
-                horizontalPass<true>(row, xt, h.data());
-            else
-                horizontalPass<false>(row, xt, h.data());
-            const Acc wy = Acc(yt.weight[size_t(tap)]);
-            for (size_t v = 0; v < values; ++v)
-                acc[v] += wy * Acc(h[v]);
+            const size_t tap = size_t(yt.first[k] + i);
+            const uint8_t* row = src.ScanLine(yt.source[tap]) + 3 * firstColumn;
+            const Acc wy = Acc(yt.weight[tap]);
+            if (wy == 1) {
+                for (size_t v = 0; v < spanValues; ++v)
+                    col[v] += row[v];
+            } else {
+                for (size_t v = 0; v < spanValues; ++v)
+                    col[v] += wy * row[v];
+            }
         }
         uint8_t* out = dst.RowPointer(y) + 3 * xs.from;
-        for (size_t v = 0; v < values; ++v) {
-            const uint64_t n = 2 * uint64_t(acc[v]) + total;
-            out[v] = uint8_t((Wide(n) * multiplier) >> shift);
+        for (size_t c = 0; c < targetColumns; ++c) {
+            uint64_t b = 0, g = 0, r = 0;
+            const int first = xt.first[c];
+            for (int i = 0; i < xt.count[c]; ++i) {
+                const uint64_t w = xt.weight[size_t(first + i)];
+                const Acc* p = col + 3 * size_t(xt.source[size_t(first + i)] - firstColumn);
+                b += w * p[0];
+                g += w * p[1];
+                r += w * p[2];
+            }
+            out[3 * c] = uint8_t((Wide(2 * b + total) * multiplier) >> shift);
+            out[3 * c + 1] = uint8_t((Wide(2 * g + total) * multiplier) >> shift);
+            out[3 * c + 2] = uint8_t((Wide(2 * r + total) * multiplier) >> shift);
         }
     }
 }
