@@ -1,0 +1,127 @@
+// TForm1, the main window: the mosaic at full size in a scrolling view, the
+// toolbar and menu that reach every command, the progress bar and the status
+// bar. It owns the render while one runs.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <QString>
+
+#include "raster/dib.h"
+
+class QAction;
+class QFrame;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QScrollArea;
+class QToolButton;
+
+namespace tsx {
+
+class RenderThread;
+class TDXPaintBox;
+
+/// The main window. All members are used on the UI thread only.
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // Controls, under their names.
+    QFrame* Panel1 = nullptr;
+    QToolButton* btnew = nullptr;
+    QToolButton* sbsavem = nullptr;
+    QToolButton* sbload = nullptr;
+    QToolButton* sbcls = nullptr;
+    QToolButton* btsaveimg = nullptr;
+    QToolButton* SpeedButton2 = nullptr;
+    QToolButton* SpeedButton5 = nullptr;
+    QToolButton* btoverview = nullptr;
+    QToolButton* sbabout = nullptr;
+    QLabel* Label1 = nullptr;
+    QProgressBar* pb2 = nullptr;
+    QFrame* Panel2 = nullptr;
+    QScrollArea* ScrollBox1 = nullptr;
+    TDXPaintBox* ddmainimg = nullptr;
+    QLabel* statusPanel[4] = {};
+
+    QAction* CreateNew1 = nullptr;
+    QAction* LoadMosaic1 = nullptr;
+    QAction* SaveMosaic1 = nullptr;
+    QAction* SaveImage1 = nullptr;
+    QAction* ClearAll1 = nullptr;
+    QAction* Exit1 = nullptr;
+    QAction* Overview1 = nullptr;
+    QAction* Print1 = nullptr;
+    QAction* Stats1 = nullptr;
+    QAction* About1 = nullptr;
+
+    // Handlers.
+    void btnewClick();
+    void sbsavemClick();
+    void sbloadClick();
+    void sbclsClick();
+    void btsaveimgClick();
+    void SpeedButton2Click();
+    void SpeedButton5Click();
+    void btoverviewClick();
+    void Overview1Click();
+    void sbaboutClick();
+    void Exit1Click();
+
+    // Services to the other windows.
+    /// The mosaic raster shown by ddmainimg (the job's mosaicImage).
+    TDIB& mosaicImage();
+    /// Gives mosaicImage width x height pixels at 24 bits and the paint box
+    /// the same size; out of memory leaves the old raster and raises.
+    void sizeMosaic(int width, int height);
+    /// Writes status bar panel 0..3.
+    void setStatusText(int panel, const QString& text);
+    QString statusText(int panel) const;
+    /// Clear all without the error guard, for callers that have their own.
+    void clearAll();
+    /// Starts the render of the placed job on its own thread; the wizard's
+    /// file list and source file are read now, not while rendering.
+    void startRender();
+    bool isRendering() const { return m_render != nullptr; }
+
+signals:
+    /// A render started (true) or ended (false).
+    void renderingChanged(bool rendering);
+    /// The render ended and its final message (if any) was shown.
+    void renderEnded(bool ok);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormShow();
+    void buildToolbar();
+    void buildMenu();
+    void buildStatusBar();
+    void applyOverviewToggle();
+    void openWindow(QWidget* window);
+    void setRenderingUi(bool rendering);
+    void onRenderProgress(int percent);
+    void onRenderRepaint();
+    void onRenderOverview();
+    void onRenderMessage(const QString& text, const QString& caption);
+    void onRenderEnded(bool ok, const QString& error);
+    void flushOverview();
+
+    TDIB m_blankRaster;
+    RenderThread* m_render = nullptr;
+    bool m_shownOnce = false;
+    // Overview refreshes during a render are spaced so that the time spent
+    // on them (with the mosaic locked) stays a small share of the render.
+    bool m_overviewPending = false;
+    QElapsedTimer m_clock;
+    qint64 m_nextOverviewAt = 0;
+    std::vector<std::pair<QString, QString>> m_renderMessages;
+};
+
+}  // namespace tsx

@@ -1,0 +1,181 @@
+// A render started from the main window runs to its final message, moving
+// the progress bar in order and keeping the job's commands locked meanwhile.
+#include <algorithm>
+#include <mutex>
+
+#include <QAction>
+#include <QFile>
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QToolButton>
+
+#include "app/ui/dialogs.h"
+#include "app/ui/form3.h"
+#include "engine/mosaic_job.h"
+#include "gui_test_support.h"
+#include "raster/ui/dxpaintbox.h"
+#include "wizard/image_list.h"
+
+using namespace tsx;
+
+namespace {
+
+struct Colour {
+    uint8_t blue, green, red;
+};
+const Colour kColours[3] = { { 200, 30, 10 }, { 20, 180, 60 }, { 90, 90, 250 } };
+
+void writeSolidBmp(const QString& path, const Colour& c)
+{
+    TDIB dib;
+    dib.Allocate(10, 12, 24);
+    for (int y = 0; y < 12; ++y) {
+        uint8_t* p = dib.RowPointer(y);
+        for (int x = 0; x < 10; ++x, p += 3) {
+            p[0] = c.blue;
+            p[1] = c.green;
+            p[2] = c.red;
+        }
+    }
+    dib.WriteBmp(QFile::encodeName(path).toStdString());
+}
+
+// A placed job of 16 rows and 4 columns of 8 x 8 cells over the given
+// pictures; cell (c, r) uses picture (c + r) % 3, with no colour shift.
+void setUpJob(const std::vector<std::string>& paths)
+{
+    MosaicJob& job = mosaicJob();
+    job.settings = MosaicSettings{};
+    job.settings.rows = 16;
+    job.settings.cols = 4;
+    job.settings.cellWidth = 8;
+    job.settings.cellHeight = 8;
+    job.settings.mosaicWidth = 32;
+    job.settings.mosaicHeight = 128;
+    job.settings.stretchCells = true;
+    job.settings.colorEnhanceOff = true;
+    job.placementGrid.clear();
+    for (int r = 0; r < 16; ++r)
+        for (int c = 0; c < 4; ++c)
+            job.placementGrid.at(c, r) = CellPlacement{ (c + r) % 3, 0, 0, 0, 1 };
+    imageList().clear();
+    for (const std::string& path : paths)
+        imageList().append(path, CellSignature{});
+    Form1->sizeMosaic(32, 128);
+}
+
+bool cellHasColour(int c, int r, const Colour& colour)
+{
+    std::lock_guard<std::mutex> lock(mosaicJob().mosaicImageLock);
+    const TDIB& mosaic = mosaicJob().mosaicImage;
+    for (int y = r * 8; y < r * 8 + 8; ++y) {
+        const uint8_t* p = mosaic.ScanLine(y) + c * 8 * 3;
+        for (int x = 0; x < 8; ++x, p += 3)
+            if (p[0] != colour.blue || p[1] != colour.green || p[2] != colour.red)
+                return false;
+    }
+    return true;
+}
+
+bool jobCommandsEnabled(bool enabled)
+{
+    for (QToolButton* b : { Form1->btnew, Form1->sbload, Form1->sbcls, Form1->btsaveimg, Form1->SpeedButton2,
+                            Form1->sbsavem })
+        if (b->isEnabled() != enabled)
+            return false;
+    for (QAction* a : { Form1->CreateNew1, Form1->LoadMosaic1, Form1->ClearAll1, Form1->SaveImage1, Form1->Print1,
+                        Form1->SaveMosaic1 })
+        if (a->isEnabled() != enabled)
+            return false;
+    return true;
+}
+
+}  // namespace
+
+class RenderWindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { testing::startProgram(); }
+    void cleanup()
+    {
+        testing::endProgram();
+        imageList().clear();
+        mosaicJob().settings = MosaicSettings{};
+    }
+
+    void renderRunsToItsFinalMessage()
+    {
+        QTemporaryDir dir;
+        std::vector<std::string> paths;
+        for (int i = 0; i < 3; ++i) {
+            const QString path = dir.filePath(QStringLiteral("tile%1.bmp").arg(i));
+            writeSolidBmp(path, kColours[i]);
+            paths.push_back(QFile::encodeName(path).toStdString());
+        }
+        setUpJob(paths);
+        ScriptedDialogs dialogs;
+        QSignalSpy progress(Form1->pb2, &QProgressBar::valueChanged);
+        QSignalSpy ended(Form1, &TForm1::renderEnded);
+
+        Form1->startRender();
+        QVERIFY(Form1->isRendering());
+        QVERIFY(jobCommandsEnabled(false));
+        QVERIFY(Form1->btoverview->isEnabled());
+        QVERIFY(ended.wait(30000));
+        QCOMPARE(ended.takeFirst().at(0).toBool(), true);
+
+        QVERIFY(!Form1->isRendering());
+        QVERIFY(jobCommandsEnabled(true));
+        QCOMPARE(dialogs.messages.size(), size_t(1));
+        QCOMPARE(dialogs.messages[0].text, QStringLiteral("Photomosaic created success!"));
+        QCOMPARE(dialogs.messages[0].caption, QStringLiteral("Finish"));
+
+        // r * 100 div 15 at the start of each row, then 0 again (the bar
+        // starts at 0, which is no change)
+        QList<int> seen;
+        for (const QList<QVariant>& call : progress)
+            seen << call.at(0).toInt();
+        const QList<int> expected{ 6, 13, 20, 26, 33, 40, 46, 53, 60, 66, 73, 80, 86, 93, 100, 0 };
+        QCOMPARE(seen, expected);
+
+        for (int r = 0; r < 16; ++r)
+            for (int c = 0; c < 4; ++c)
+                QVERIFY2(cellHasColour(c, r, kColours[(c + r) % 3]), qPrintable(QStringLiteral("cell %1,%2").arg(c).arg(r)));
+
+        // the overview shows the finished mosaic, not the preview
+        const TDIB& overview = Form3->ddoverview->DIB();
+        QVERIFY(!overview.IsEmpty());
+        TDIB expectedOverview;
+        expectedOverview.Allocate(overview.Width(), overview.Height(), 24);
+        stretchAreaAverage(mosaicJob().mosaicImage, { 0, 0, 32, 128 }, expectedOverview,
+                           { 0, 0, overview.Width(), overview.Height() });
+        for (int y = 0; y < overview.Height(); ++y)
+            QVERIFY(std::equal(overview.ScanLine(y), overview.ScanLine(y) + overview.Width() * 3,
+                               expectedOverview.ScanLine(y)));
+    }
+
+    void failedRenderShowsItsErrorAndUnlocksTheWindow()
+    {
+        QTemporaryDir dir;
+        const QString good = dir.filePath(QStringLiteral("good.bmp"));
+        writeSolidBmp(good, kColours[0]);
+        const QString missing = dir.filePath(QStringLiteral("missing.bmp"));
+        const std::string goodPath = QFile::encodeName(good).toStdString();
+        setUpJob({ goodPath, QFile::encodeName(missing).toStdString(), goodPath });
+        ScriptedDialogs dialogs;
+        QSignalSpy ended(Form1, &TForm1::renderEnded);
+
+        Form1->startRender();
+        QVERIFY(ended.wait(30000));
+        QCOMPARE(ended.takeFirst().at(0).toBool(), false);
+        QVERIFY(jobCommandsEnabled(true));
+        QCOMPARE(dialogs.messages.size(), size_t(1));
+        QVERIFY2(dialogs.messages[0].text.contains(missing), qPrintable(dialogs.messages[0].text));
+        // the first cell was drawn before the missing picture stopped the render
+        QVERIFY(cellHasColour(0, 0, kColours[0]));
+    }
+};
+
+TSX_WINDOW_TEST_MAIN(RenderWindowTest)
+#include "render_window_test.moc"
