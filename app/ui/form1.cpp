@@ -1,6 +1,7 @@
 #include "app/ui/form1.h"
 
 #include <algorithm>
+#include <limits>
 #include <mutex>
 #include <new>
 
@@ -40,11 +41,12 @@ namespace tsx {
 namespace {
 const QColor kSilver(192, 192, 192);
 
-// At least this long between two overview refreshes during a render, and at
-// least this many times the last refresh took: the refresh locks the mosaic,
-// so this bounds what it costs the render.
-constexpr qint64 kOverviewMinGapMs = 250;
-constexpr qint64 kOverviewCostFactor = 20;
+// Overview refreshes during a render are at least this far apart, and at
+// least this many times as far as the last one took, so the UI thread stays
+// free for the user most of the time. Each refresh draws only the overview
+// rows completed since the one before.
+constexpr qint64 kOverviewMinGapMs = 200;
+constexpr qint64 kOverviewCostFactor = 2;
 
 QFrame* bevel(QWidget* parent)
 {
@@ -63,9 +65,6 @@ TForm1::TForm1(QWidget* parent)
     setWindowTitle(QStringLiteral("Tesserix 4.21"));
     setWindowIcon(programIcon(QStringLiteral("tesserix")));
     setMinimumSize(256, 256);
-    resize(601, 421);
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - QPoint(609 / 2, 448 / 2));
     m_clock.start();
 
     FormCreate();
@@ -102,6 +101,11 @@ TForm1::TForm1(QWidget* parent)
 
     buildMenu();
     buildStatusBar();
+
+    // 609 x 448 outside, unless the status bar's texts need more in this font
+    resize(std::max(601, statusBar()->sizeHint().width()), 421);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - QPoint(width() / 2 + 4, height() / 2 + 14));
 }
 
 TForm1::~TForm1()
@@ -239,18 +243,26 @@ void TForm1::buildStatusBar()
     status->setObjectName(QStringLiteral("status"));
     status->setSizeGripEnabled(true);
     setStatusBar(status);
-    const int widths[4] = { 150, 115, 200, 50 };
     const char* texts[4] = { "Cells 0 x 0", "Cell Size 0 x 0", "PhotoMosaic Size 0 x 0", "Files in ImageList : 0" };
     for (int i = 0; i < 4; ++i) {
         auto* panel = new QLabel(QLatin1String(texts[i]), status);
         panel->setObjectName(QStringLiteral("statusPanel%1").arg(i));
-        // the given widths are the least a panel takes; longer texts widen it
-        panel->setMinimumWidth(widths[i]);
         panel->setFrameShape(QFrame::Panel);
         panel->setFrameShadow(QFrame::Sunken);
         status->addWidget(panel, i == 3 ? 1 : 0);
         statusPanel[i] = panel;
+        fitStatusPanel(i);
     }
+}
+
+void TForm1::fitStatusPanel(int panel)
+{
+    // the panels' widths are the least they take; a longer text widens its
+    // panel rather than being cut
+    static constexpr int kWidths[4] = { 150, 115, 200, 50 };
+    QLabel* label = statusPanel[panel];
+    const int textWidth = label->fontMetrics().horizontalAdvance(label->text()) + 2 * label->frameWidth() + 8;
+    label->setMinimumWidth(std::max(kWidths[panel], textWidth));
 }
 
 TDIB& TForm1::mosaicImage() { return mosaicJob().mosaicImage; }
@@ -271,8 +283,10 @@ void TForm1::sizeMosaic(int width, int height)
 
 void TForm1::setStatusText(int panel, const QString& text)
 {
-    if (panel >= 0 && panel < 4)
-        statusPanel[panel]->setText(text);
+    if (panel < 0 || panel >= 4)
+        return;
+    statusPanel[panel]->setText(text);
+    fitStatusPanel(panel);
 }
 
 QString TForm1::statusText(int panel) const
@@ -455,6 +469,8 @@ void TForm1::startRender()
     m_renderMessages.clear();
     m_overviewPending = false;
     m_nextOverviewAt = 0;
+    m_finishedRows = 0;
+    Form3->beginRender();
     setRenderingUi(true);
     m_render->start();
 }
@@ -463,8 +479,9 @@ void TForm1::onRenderProgress(int percent) { pb2->setValue(percent); }
 
 void TForm1::onRenderRepaint() { ddmainimg->update(); }
 
-void TForm1::onRenderOverview()
+void TForm1::onRenderOverview(int finishedRows)
 {
+    m_finishedRows = finishedRows < 0 || m_finishedRows < 0 ? -1 : std::max(m_finishedRows, finishedRows);
     if (m_overviewPending || !Form3->isVisible())
         return;
     m_overviewPending = true;
@@ -480,7 +497,12 @@ void TForm1::flushOverview()
     if (!Form3->isVisible())
         return;
     const qint64 start = m_clock.elapsed();
-    runGuarded(this, [&] { Form3->UpdateOverview(); });
+    runGuarded(this, [&] {
+        if (m_finishedRows < 0)
+            Form3->UpdateOverview();
+        else
+            Form3->updateOverviewFinished(m_finishedRows);
+    });
     const qint64 cost = m_clock.elapsed() - start;
     m_nextOverviewAt = m_clock.elapsed() + std::max(kOverviewMinGapMs, cost * kOverviewCostFactor);
 }
@@ -502,7 +524,7 @@ void TForm1::onRenderEnded(bool ok, const QString& error)
     m_overviewPending = false;
     ddmainimg->update();
     if (Form3->isVisible())
-        runGuarded(this, [&] { Form3->UpdateOverview(); });
+        runGuarded(this, [&] { Form3->updateOverviewFinished(std::numeric_limits<int>::max()); });
     setRenderingUi(false);
     const auto messages = std::move(m_renderMessages);
     m_renderMessages.clear();

@@ -103,12 +103,13 @@ private:
     void buildToolbar();
     void buildMenu();
     void buildStatusBar();
+    void fitStatusPanel(int panel);
     void applyOverviewToggle();
     void openWindow(QWidget* window);
     void setRenderingUi(bool rendering);
     void onRenderProgress(int percent);
     void onRenderRepaint();
-    void onRenderOverview();
+    void onRenderOverview(int finishedRows);
     void onRenderMessage(const QString& text, const QString& caption);
     void onRenderEnded(bool ok, const QString& error);
     void flushOverview();
@@ -116,11 +117,11 @@ private:
     TDIB m_blankRaster;
     RenderThread* m_render = nullptr;
     bool m_shownOnce = false;
-    // Overview refreshes during a render are spaced so that the time spent
-    // on them (with the mosaic locked) stays a small share of the render.
+    // Overview refreshes during a render are coalesced (see flushOverview).
     bool m_overviewPending = false;
     QElapsedTimer m_clock;
     qint64 m_nextOverviewAt = 0;
+    int m_finishedRows = 0;  // mosaic pixel rows the render has finished, -1: unknown
     std::vector<std::pair<QString, QString>> m_renderMessages;
 };
 

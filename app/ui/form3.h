@@ -24,6 +24,13 @@ public:
 
     /// Refits the overview raster to the window and redraws it from the mosaic.
     void UpdateOverview();
+    /// While a render draws the mosaic from the top: the mosaic's pixel rows
+    /// [0, finishedRows) are final. Refits like UpdateOverview, then draws
+    /// only the overview rows that those rows newly complete, reading them
+    /// without holding the mosaic's lock (the render never writes them again).
+    void updateOverviewFinished(int finishedRows);
+    /// Starts counting finished rows afresh (a render begins).
+    void beginRender() { m_finishedDrawn = 0; }
     /// Redraws the overview raster from the mosaic at its current size.
     void redrawFromMosaic();
     /// Shows the window centred on the given frame (the main window's).
@@ -35,6 +42,15 @@ public:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+
+private:
+    enum class Refit { None, Kept, Resized };
+    Refit refit();
+    // Draws overview rows [firstRow, endRow); mosaic rows below finishedRows
+    // are read without the lock.
+    void drawRows(int firstRow, int endRow, int finishedRows = 0);
+
+    int m_finishedDrawn = 0;  // overview rows drawn from final mosaic rows
 };
 
 }  // namespace tsx

@@ -24,7 +24,9 @@ public:
 signals:
     void progressed(int percent);
     void repaintRequested();
-    void overviewRequested();
+    /// The overview should be brought up to date; the mosaic's pixel rows
+    /// [0, finishedRows) are final, or -1 when that is not known.
+    void overviewRequested(int finishedRows);
     void messageRequested(const QString& text, const QString& caption);
     /// Emitted exactly once, last: ok, or the text of the error that stopped it.
     void ended(bool ok, const QString& error);

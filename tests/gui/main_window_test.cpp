@@ -310,9 +310,9 @@ private slots:
         QVERIFY(allPixels(overview, 0, 255, 0));
 
         // resizing the window refits
-        Form3->resize(100, 300);
-        QCOMPARE(overview.Width(), 100);
-        QCOMPARE(overview.Height(), 200);
+        Form3->resize(200, 300);
+        QCOMPARE(overview.Width(), 150);
+        QCOMPARE(overview.Height(), 300);
     }
 
     void outOfMemoryWhileSizingKeepsTheOldRaster()
