@@ -272,12 +272,15 @@ void TForm1::sizeMosaic(int width, int height)
     {
         std::lock_guard<std::mutex> lock(mosaicJob().mosaicImageLock);
         try {
-            mosaicImage().Allocate(width, height, 24);
+            if (width > 0 && height > 0)
+                mosaicImage().Allocate(width, height, 24);
+            else
+                mosaicImage().MakeEmpty();  // a job without cells
         } catch (const std::bad_alloc&) {
             throw EOutOfResources(formatMessage(msg::kCannotBeMade, "DIB"));
         }
     }
-    ddmainimg->resize(width, height);
+    ddmainimg->resize(std::max(width, 0), std::max(height, 0));
     ddmainimg->update();
 }
 

@@ -72,7 +72,9 @@ public:
     void Exit1Click();
 
     // Services to the other windows.
-    /// The mosaic raster shown by ddmainimg (the job's mosaicImage).
+    /// The mosaic raster shown by ddmainimg (the job's mosaicImage). While a
+    /// render runs nothing may resize it or copy it: the render writes it in
+    /// place, and a copy sharing its pixels would make it duplicate them.
     TDIB& mosaicImage();
     /// Gives mosaicImage width x height pixels at 24 bits and the paint box
     /// the same size; out of memory leaves the old raster and raises.

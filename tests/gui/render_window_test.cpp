@@ -155,6 +155,59 @@ private slots:
                                expectedOverview.ScanLine(y)));
     }
 
+    void projectSavedAndLoadedThroughTheWindowRendersAgain()
+    {
+        QTemporaryDir dir;
+        std::vector<std::string> paths;
+        for (int i = 0; i < 3; ++i) {
+            const QString path = dir.filePath(QStringLiteral("tile%1.bmp").arg(i));
+            writeSolidBmp(path, kColours[i]);
+            paths.push_back(QFile::encodeName(path).toStdString());
+        }
+        setUpJob(paths);
+        const QString project = dir.filePath(QStringLiteral("job.TSX"));
+        ScriptedDialogs dialogs;
+        dialogs.fileAnswers.push_back(project);
+        QTest::mouseClick(Form1->sbsavem, Qt::LeftButton);
+        QVERIFY(QFile::exists(project));
+        QCOMPARE(dialogs.fileRequests.back().title, QStringLiteral("Save PhotoMosaic Project File"));
+        QCOMPARE(dialogs.fileRequests.back().filters, QStringList{ QStringLiteral("Mosaic Project File (*.TSX)") });
+
+        // a different job in memory, then the saved one loaded back
+        Form1->sbcls->click();
+        imageList().clear();
+        mosaicJob().placementGrid.clear();
+        QSignalSpy ended(Form1, &TForm1::renderEnded);
+        dialogs.fileAnswers.push_back(project);
+        Form1->LoadMosaic1->trigger();
+        QCOMPARE(dialogs.fileRequests.back().title, QStringLiteral("Open PhotoMosaic Project File"));
+        QVERIFY(Form1->isRendering());
+        QCOMPARE(Form1->statusText(0), QStringLiteral("Cells Count 4 x 16 = 64"));
+        QCOMPARE(Form1->statusText(1), QStringLiteral("Cell Size 8 x 8"));
+        QCOMPARE(Form1->statusText(2), QStringLiteral("PhotoMosaic Size 32 x 128"));
+        QCOMPARE(Form1->statusText(3), QStringLiteral("Files In ImageList : 3"));
+        QCOMPARE(Form1->ddmainimg->size(), QSize(32, 128));
+        QVERIFY(ended.wait(30000));
+        QCOMPARE(ended.takeFirst().at(0).toBool(), true);
+        QCOMPARE(dialogs.messages.back().text, QStringLiteral("Photomosaic created success!"));
+        for (int r = 0; r < 16; ++r)
+            for (int c = 0; c < 4; ++c)
+                QVERIFY(cellHasColour(c, r, kColours[(c + r) % 3]));
+
+        // a file that is not a project is refused and starts nothing
+        const QString bogus = dir.filePath(QStringLiteral("bogus.TSX"));
+        QFile file(bogus);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("not a project");
+        file.close();
+        const size_t shown = dialogs.messages.size();
+        dialogs.fileAnswers.push_back(bogus);
+        Form1->sbload->click();
+        QVERIFY(!Form1->isRendering());
+        QCOMPARE(dialogs.messages.size(), shown + 1);
+        QCOMPARE(imageList().count(), size_t(3));
+    }
+
     void failedRenderShowsItsErrorAndUnlocksTheWindow()
     {
         QTemporaryDir dir;
