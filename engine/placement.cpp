@@ -2,10 +2,16 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "raster/errors.h"
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace tsx {
 
@@ -21,14 +27,33 @@ constexpr int kSlots = 8;
 // group runs as vector code; most groups hold no picture nearer than the
 // current worst candidate and are passed over after one comparison.
 constexpr int kPictureGroup = 16;
-// Cells of the use-all pass are scanned in blocks with a colour bounding box
-// each; a block whose box is no nearer than the best cell found is skipped.
+// Cells of the use-all pass are grouped by colour into buckets and, inside a
+// bucket, into blocks with a colour bounding box each.
 constexpr int kCellBlock = 64;
+constexpr int kBucketShift = 4;  // 16 levels per channel and bucket
+constexpr int kBucketsPerChannel = 256 >> kBucketShift;
 
 inline int16_t absDiff(int16_t a, int16_t b)
 {
     const int16_t d = int16_t(a - b);
     return d < 0 ? int16_t(-d) : d;
+}
+
+// Bit k set for every distance d[k] below the limit.
+inline uint32_t lanesBelow(const int16_t (&d)[kPictureGroup], int limit)
+{
+#ifdef __SSE2__
+    static_assert(kPictureGroup == 16);
+    const __m128i bound = _mm_set1_epi16(int16_t(limit));
+    const __m128i low = _mm_cmplt_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(d)), bound);
+    const __m128i high = _mm_cmplt_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(d + 8)), bound);
+    return uint32_t(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
+#else
+    uint32_t lanes = 0;
+    for (int k = 0; k < kPictureGroup; ++k)
+        lanes |= uint32_t(d[k] < limit) << k;
+    return lanes;
+#endif
 }
 
 struct CellColours {
@@ -64,6 +89,154 @@ CellColours readCellColours(const MosaicJob& job, int rows, int cols)
     return colours;
 }
 
+// The free cells by colour, for the use-all pass: which free cell, first in
+// row-by-row order among equals, lies nearest to a colour. Cells are sorted
+// into colour buckets (row-by-row order kept inside each); a bucket or block
+// whose colour range lies farther than the best cell found so far is not
+// looked at, so a query reads only the cells of nearby colours.
+class FreeCellIndex {
+public:
+    void build(const CellColours& colours)
+    {
+        const size_t cells = size_t(colours.rows) * size_t(colours.cols);
+        constexpr size_t kBuckets = size_t(kBucketsPerChannel) * kBucketsPerChannel * kBucketsPerChannel;
+        std::vector<uint32_t> bucketOf(cells);
+        std::vector<size_t> counts(kBuckets, 0);
+        for (size_t k = 0; k < cells; ++k) {
+            bucketOf[k] = uint32_t((colours.red[k] >> kBucketShift) * kBucketsPerChannel * kBucketsPerChannel +
+                                   (colours.green[k] >> kBucketShift) * kBucketsPerChannel +
+                                   (colours.blue[k] >> kBucketShift));
+            ++counts[bucketOf[k]];
+        }
+        // Each bucket padded to whole blocks with cells that never qualify.
+        std::vector<size_t> start(kBuckets + 1, 0);
+        for (size_t b = 0; b < kBuckets; ++b) {
+            const size_t blocks = (counts[b] + kCellBlock - 1) / kCellBlock;
+            start[b + 1] = start[b] + blocks * kCellBlock;
+            if (counts[b] > 0)
+                m_buckets.push_back(Bucket{uint32_t(b), start[b], start[b + 1]});
+        }
+        const size_t total = start[kBuckets];
+        m_red.assign(total, 0);
+        m_green.assign(total, 0);
+        m_blue.assign(total, 0);
+        m_bar.assign(total, kBarred);
+        m_cell.assign(total, -1);
+        m_position.assign(cells, 0);
+        std::vector<size_t> next(start.begin(), start.end() - 1);
+        for (size_t k = 0; k < cells; ++k) {
+            const size_t at = next[bucketOf[k]]++;
+            m_red[at] = colours.red[k];
+            m_green[at] = colours.green[k];
+            m_blue[at] = colours.blue[k];
+            m_bar[at] = 0;
+            m_cell[at] = int32_t(k);
+            m_position[k] = at;
+        }
+        const size_t blocks = total / kCellBlock;
+        m_low.assign(blocks * 3, 0);
+        m_high.assign(blocks * 3, 0);
+        for (size_t bl = 0; bl < blocks; ++bl) {
+            int16_t lo[3] = {255, 255, 255}, hi[3] = {0, 0, 0};
+            for (size_t at = bl * kCellBlock; at < (bl + 1) * kCellBlock; ++at) {
+                if (m_cell[at] < 0)
+                    continue;
+                const int16_t v[3] = {m_red[at], m_green[at], m_blue[at]};
+                for (int ch = 0; ch < 3; ++ch) {
+                    lo[ch] = std::min(lo[ch], v[ch]);
+                    hi[ch] = std::max(hi[ch], v[ch]);
+                }
+            }
+            for (int ch = 0; ch < 3; ++ch) {
+                m_low[bl * 3 + size_t(ch)] = lo[ch];
+                m_high[bl * 3 + size_t(ch)] = hi[ch];
+            }
+        }
+    }
+
+    void take(int cell)
+    {
+        if (!m_position.empty())
+            m_bar[m_position[size_t(cell)]] = kBarred;
+    }
+
+    // The cell, or -1 when none is free. Bounds are not shrunk as cells are
+    // taken, which keeps them valid lower bounds.
+    int nearest(int16_t R, int16_t G, int16_t B) const
+    {
+        int bestDistance = kNoDistance;
+        int bestCell = std::numeric_limits<int>::max();
+        int gap[3][kBucketsPerChannel];
+        const int16_t q[3] = {R, G, B};
+        for (int ch = 0; ch < 3; ++ch)
+            for (int k = 0; k < kBucketsPerChannel; ++k) {
+                const int lo = k << kBucketShift, hi = lo + (1 << kBucketShift) - 1;
+                gap[ch][k] = q[ch] < lo ? lo - q[ch] : (q[ch] > hi ? q[ch] - hi : 0);
+            }
+        const uint32_t own = uint32_t((R >> kBucketShift) * kBucketsPerChannel * kBucketsPerChannel +
+                                      (G >> kBucketShift) * kBucketsPerChannel + (B >> kBucketShift));
+        // The query's own bucket first, so that the bound is tight early.
+        for (const Bucket& bucket : m_buckets)
+            if (bucket.key == own)
+                scan(bucket, q, bestDistance, bestCell);
+        for (const Bucket& bucket : m_buckets) {
+            if (bucket.key == own)
+                continue;
+            const int bound = gap[0][bucket.key / (kBucketsPerChannel * kBucketsPerChannel)] +
+                              gap[1][bucket.key / kBucketsPerChannel % kBucketsPerChannel] +
+                              gap[2][bucket.key % kBucketsPerChannel];
+            if (bound < bestDistance || (bound == bestDistance && m_cell[bucket.begin] < bestCell))
+                scan(bucket, q, bestDistance, bestCell);
+        }
+        return bestDistance < kNoDistance ? bestCell : -1;
+    }
+
+private:
+    struct Bucket {
+        uint32_t key;
+        size_t begin, end;
+    };
+
+    void scan(const Bucket& bucket, const int16_t (&q)[3], int& bestDistance, int& bestCell) const
+    {
+        for (size_t base = bucket.begin; base < bucket.end; base += kCellBlock) {
+            const size_t bl = base / kCellBlock;
+            int bound = 0;
+            for (int ch = 0; ch < 3; ++ch) {
+                const int lo = m_low[bl * 3 + size_t(ch)], hi = m_high[bl * 3 + size_t(ch)];
+                bound += q[ch] < lo ? lo - q[ch] : (q[ch] > hi ? q[ch] - hi : 0);
+            }
+            // Equals only count when they come earlier in row order.
+            if (bound > bestDistance || (bound == bestDistance && m_cell[base] > bestCell))
+                continue;
+            const int16_t* cr = m_red.data() + base;
+            const int16_t* cg = m_green.data() + base;
+            const int16_t* cb = m_blue.data() + base;
+            const int16_t* bar = m_bar.data() + base;
+            int16_t d[kCellBlock];
+            for (int k = 0; k < kCellBlock; ++k)
+                d[k] = int16_t(absDiff(cr[k], q[0]) + absDiff(cg[k], q[1]) + absDiff(cb[k], q[2]) + bar[k]);
+            int16_t nearest = d[0];
+            for (int k = 1; k < kCellBlock; ++k)
+                nearest = std::min(nearest, d[k]);
+            if (nearest > bestDistance)
+                continue;
+            // the first of equals in a block is the first in row order
+            const int cell = m_cell[base + size_t(std::find(d, d + kCellBlock, nearest) - d)];
+            if (nearest < bestDistance || cell < bestCell) {
+                bestDistance = nearest;
+                bestCell = cell;
+            }
+        }
+    }
+
+    std::vector<Bucket> m_buckets;
+    std::vector<int16_t> m_red, m_green, m_blue, m_bar;
+    std::vector<int32_t> m_cell;
+    std::vector<size_t> m_position;    // where each cell sits in the arrays above
+    std::vector<int16_t> m_low, m_high;  // colour bounds of each block
+};
+
 // The eight nearest eligible pictures of one cell, kept in the slot order that
 // the replacement rule produces, because the selection sort that follows is
 // not stable and the chosen slot depends on it.
@@ -71,22 +244,30 @@ struct CandidateList {
     std::array<int, kSlots> picture{};
     std::array<int, kSlots> distance{};
     int worstSlot = 0;
+    int worstDistance = kNoDistance;
 
     void reset()
     {
         distance.fill(kNoDistance);
         worstSlot = 0;
+        worstDistance = kNoDistance;
     }
-    int worst() const { return distance[size_t(worstSlot)]; }
+    int worst() const { return worstDistance; }
     void offer(int index, int d)
     {
         // the caller has checked d < worst()
         picture[size_t(worstSlot)] = index;
         distance[size_t(worstSlot)] = d;
-        worstSlot = 0;
-        for (int s = 1; s < kSlots; ++s)
-            if (distance[size_t(s)] > distance[size_t(worstSlot)])
-                worstSlot = s;
+        // first slot of the largest distance, without data-dependent branches
+        int w = 0, wd = distance[0];
+        for (int s = 1; s < kSlots; ++s) {
+            const int ds = distance[size_t(s)];
+            const bool larger = ds > wd;
+            w = larger ? s : w;
+            wd = larger ? ds : wd;
+        }
+        worstSlot = w;
+        worstDistance = wd;
     }
     int filled() const
     {
@@ -134,13 +315,14 @@ public:
         const size_t cells = size_t(m_colours.rows) * size_t(m_colours.cols);
         m_cellBar.assign(m_colours.red.size(), kBarred);
         std::fill(m_cellBar.begin(), m_cellBar.begin() + ptrdiff_t(cells), int16_t(0));
-        buildBlockBounds();
+        if (job.settings.useAll)
+            m_free.build(m_colours);
     }
 
     void useAllPass()
     {
         for (int i = 0; i < m_n; ++i) {
-            const int cell = nearestFreeCell(m_sigRed[size_t(i)], m_sigGreen[size_t(i)], m_sigBlue[size_t(i)]);
+            const int cell = m_free.nearest(m_sigRed[size_t(i)], m_sigGreen[size_t(i)], m_sigBlue[size_t(i)]);
             // With every cell taken the picture has nowhere to go; it is left
             // out rather than pushing out a picture already placed.
             if (cell >= 0)
@@ -218,6 +400,7 @@ private:
         p.blueOffset = m_sigBlue[size_t(picture)] - m_colours.blue[size_t(cell)];
         p.occupied = 1;
         m_cellBar[size_t(cell)] = kBarred;
+        m_free.take(cell);
         int32_t& count = m_useCount[size_t(picture)];
         count = int32_t(uint32_t(count) + 1u);
         m_pictureBar[size_t(picture)] = barFor(count);
@@ -238,12 +421,10 @@ private:
             if (limit)
                 for (int k = 0; k < kPictureGroup; ++k)
                     d[k] = int16_t(d[k] + bar[base + k]);
-            int16_t nearest = d[0];
-            for (int k = 1; k < kPictureGroup; ++k)
-                nearest = std::min(nearest, d[k]);
-            if (nearest >= m_candidates.worst())
-                continue;
-            for (int k = 0; k < kPictureGroup; ++k) {
+            // Only the lanes nearer than the worst candidate matter; the
+            // worst shrinks with every offer, so each lane is checked again.
+            for (uint32_t lanes = lanesBelow(d, m_candidates.worst()); lanes != 0; lanes &= lanes - 1) {
+                const int k = std::countr_zero(lanes);
                 const int i = base + k;
                 if (i >= m_n)
                     break;
@@ -254,64 +435,6 @@ private:
                 m_candidates.offer(i, d[k]);
             }
         }
-    }
-
-    void buildBlockBounds()
-    {
-        const size_t blocks = m_colours.red.size() / kCellBlock;
-        const size_t cells = size_t(m_colours.rows) * size_t(m_colours.cols);
-        m_blockLow.assign(blocks * 3, 0);
-        m_blockHigh.assign(blocks * 3, 0);
-        for (size_t b = 0; b < blocks; ++b) {
-            int16_t lo[3] = {255, 255, 255}, hi[3] = {0, 0, 0};
-            for (size_t k = b * kCellBlock; k < std::min(cells, (b + 1) * kCellBlock); ++k) {
-                const int16_t v[3] = {m_colours.red[k], m_colours.green[k], m_colours.blue[k]};
-                for (int ch = 0; ch < 3; ++ch) {
-                    lo[ch] = std::min(lo[ch], v[ch]);
-                    hi[ch] = std::max(hi[ch], v[ch]);
-                }
-            }
-            for (int ch = 0; ch < 3; ++ch) {
-                m_blockLow[b * 3 + size_t(ch)] = lo[ch];
-                m_blockHigh[b * 3 + size_t(ch)] = hi[ch];
-            }
-        }
-    }
-
-    // The first free cell, in row-by-row order, of the smallest distance to
-    // the colour; -1 when no cell is free. The block bounds are never
-    // shrunk as cells fill, which keeps them valid lower bounds.
-    int nearestFreeCell(int16_t R, int16_t G, int16_t B) const
-    {
-        const int16_t q[3] = {R, G, B};
-        int best = kNoDistance;
-        int bestCell = -1;
-        const size_t blocks = m_colours.red.size() / kCellBlock;
-        for (size_t b = 0; b < blocks && best > 0; ++b) {
-            int bound = 0;
-            for (int ch = 0; ch < 3; ++ch) {
-                const int lo = m_blockLow[b * 3 + size_t(ch)], hi = m_blockHigh[b * 3 + size_t(ch)];
-                bound += q[ch] < lo ? lo - q[ch] : (q[ch] > hi ? q[ch] - hi : 0);
-            }
-            if (bound >= best)
-                continue;
-            const size_t base = b * kCellBlock;
-            const int16_t* cr = m_colours.red.data() + base;
-            const int16_t* cg = m_colours.green.data() + base;
-            const int16_t* cb = m_colours.blue.data() + base;
-            const int16_t* bar = m_cellBar.data() + base;
-            int16_t d[kCellBlock];
-            for (int k = 0; k < kCellBlock; ++k)
-                d[k] = int16_t(absDiff(cr[k], R) + absDiff(cg[k], G) + absDiff(cb[k], B) + bar[k]);
-            int16_t nearest = d[0];
-            for (int k = 1; k < kCellBlock; ++k)
-                nearest = std::min(nearest, d[k]);
-            if (nearest >= best)
-                continue;
-            best = nearest;
-            bestCell = int(base) + int(std::find(d, d + kCellBlock, nearest) - d);
-        }
-        return bestCell;
     }
 
     MosaicJob& m_job;
@@ -326,7 +449,7 @@ private:
     std::vector<int16_t> m_pictureBar;  // kBarred while the repetition limit bars a picture
     std::vector<int32_t> m_useCount;
     std::vector<int16_t> m_cellBar;  // kBarred once a cell is occupied
-    std::vector<int16_t> m_blockLow, m_blockHigh;
+    FreeCellIndex m_free;
     CandidateList m_candidates;
 };
 
