@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "imageio/decoders/graphics.h"
+#include "imageio/formats.h"
 #include "raster/errors.h"
 #include "tests/unit/decoders_support.h"
 
@@ -627,6 +628,27 @@ TEST(AutodeskAndPhotoCd, SmallFilesAndMessages)
     EXPECT_EQ(errorOf<TAutodeskGraphic>(pic.bytes), "Stream read error");
 
     EXPECT_EQ(errorOf<TPCDGraphic>(Bytes(3000)), "PCD: wrong image format.");
+}
+
+}  // namespace
+}  // namespace tsx
+
+namespace tsx {
+namespace {
+
+TEST(DecoderRegistry, EntriesInTheirOrderMakeTheirClasses)
+{
+    TFileFormatsList list;
+    registerDecoderFormats(list);
+    const auto& entries = list.Entries();
+    ASSERT_EQ(entries.size(), 28u);
+    EXPECT_EQ(entries.front().extension, "win");
+    EXPECT_EQ(entries[13].extension, "psd");
+    EXPECT_EQ(entries.back().extension, "bw");
+    for (const TFileFormat& e : entries)
+        EXPECT_STREQ(e.create()->ClassName(), e.className.c_str()) << e.extension;
+    EXPECT_STREQ(list.Find("TGA")->create()->ClassName(), "TTargaGraphic");
+    EXPECT_STREQ(list.Find("rle")->create()->ClassName(), "TBitmap");
 }
 
 }  // namespace
