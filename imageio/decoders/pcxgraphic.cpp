@@ -52,7 +52,8 @@ void TPCXGraphic::LoadFromMemory(const uint8_t* data, size_t size)
     const int64_t width = int64_t(xmax) - xmin + 1;
     const int64_t height = int64_t(ymax) - ymin + 1;
     decode::checkDimensions(width, height, kNotPCX);
-    if (bytesPerLine == 0)
+    // a row must hold its pixels, or the data would not bound the picture's size
+    if (int64_t(bytesPerLine) * 8 < width * bitsPerPlane)
         decode::fail(kNotPCX);
 
     std::span<const uint8_t> packed = r.rest();
