@@ -52,8 +52,7 @@ void TPCXGraphic::LoadFromMemory(const uint8_t* data, size_t size)
     const int64_t width = int64_t(xmax) - xmin + 1;
     const int64_t height = int64_t(ymax) - ymin + 1;
     decode::checkDimensions(width, height, kNotPCX);
-    // a row must hold its pixels, or the data would not bound the picture's size
-    if (int64_t(bytesPerLine) * 8 < width * bitsPerPlane)
+    if (bytesPerLine == 0)
         decode::fail(kNotPCX);
 
     std::span<const uint8_t> packed = r.rest();
@@ -64,7 +63,11 @@ void TPCXGraphic::LoadFromMemory(const uint8_t* data, size_t size)
 
     const size_t lineBytes = size_t(bytesPerLine) * size_t(planes);
     const int64_t unpackedBytes = int64_t(lineBytes) * height;
-    decode::checkExpansion(unpackedBytes, int64_t(packed.size()), encoding == 1 ? kBestRunRatio : 1, kNotPCX);
+    const int64_t ratio = encoding == 1 ? kBestRunRatio : 1;
+    decode::checkExpansion(unpackedBytes, int64_t(packed.size()), ratio, kNotPCX);
+    // rows narrower than the picture occur in real files (the rest of the row
+    // stays black), so the picture itself is bounded by the data as well
+    decode::checkExpansion(decode::packedRowBytes(width, bitCount) * height, int64_t(packed.size()), ratio, kNotPCX);
 
     TDIB dib;
     dib.Allocate(int(width), int(height), bitCount);
