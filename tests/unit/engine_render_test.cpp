@@ -116,6 +116,12 @@ TEST_F(RenderTest, ProgressRepaintsAndTheFinalMessageFollowTheRows)
     // No flip allowed, no number drawn.
     EXPECT_EQ(randomState(), 4242u);
     EXPECT_EQ(pixel(job->mosaicImage, 3, 31), (Colour{10, 20, 30}));
+
+    // A single row (possible from a project file) must not divide by zero.
+    auto single = makeJob(1, 3, 2, 2);
+    host.progressValues.clear();
+    renderMosaic(*single, host);
+    EXPECT_EQ(host.progressValues, (std::vector<int>{0, 100, 0}));
 }
 
 TEST_F(RenderTest, CellsShiftTowardsTheirColourUnlessEnhancementIsOff)
