@@ -104,7 +104,7 @@ public:
     {
         for (const Run& run : runs)
             if (!run.error_occurred)
-                times[run.benchmark_name()] = run.GetAdjustedRealTime();
+                times[run.run_name.function_name] = run.GetAdjustedRealTime();
         ConsoleReporter::ReportRuns(runs);
     }
     std::map<std::string, double> times;

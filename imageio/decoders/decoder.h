@@ -40,7 +40,6 @@ public:
 private:
     static constexpr int kTableSize = 4096;
     void clearTable();
-    void addEntry(int prefixCode, uint8_t byte);
     size_t flushPending(uint8_t* out, size_t room);
 
     Config m_config;

@@ -44,22 +44,6 @@ void LzwCore::clearTable()
     m_previous = -1;
 }
 
-void LzwCore::addEntry(int prefixCode, uint8_t byte)
-{
-    // a full table takes no more entries; the data is expected to clear it
-    if (m_nextFree >= kTableSize)
-        return;
-    const int index = m_nextFree;
-    m_prefix[index] = uint16_t(prefixCode);
-    m_suffix[index] = byte;
-    m_first[index] = m_first[prefixCode];
-    m_length[index] = uint16_t(m_length[prefixCode] + 1);
-    ++m_nextFree;
-    const int growAt = (1 << m_width) - (m_config.earlyChange ? 1 : 0);
-    if (m_nextFree == growAt && m_width < kMaxCodeWidth)
-        ++m_width;
-}
-
 size_t LzwCore::flushPending(uint8_t* out, size_t room)
 {
     const size_t n = std::min(room, m_pendingEnd - m_pendingStart);
@@ -78,12 +62,23 @@ size_t LzwCore::decode(std::span<const uint8_t>& src, std::span<uint8_t> dst)
 
     const uint8_t* in = src.data();
     const uint8_t* const inEnd = in + src.size();
+    // the hot state lives in locals: every byte written through out may alias
+    // members as far as the compiler knows, and would force reloads
     uint32_t buffer = m_bitBuffer;
     int bits = m_bitCount;
+    int width = m_width;
+    int nextFree = m_nextFree;
+    int previous = m_previous;
     const bool msbFirst = m_config.msbFirst;
+    const int earlyShift = m_config.earlyChange ? 1 : 0;
+    const int clearCode = m_clearCode, endCode = m_endCode;
+    uint16_t* const prefix = m_prefix;
+    uint8_t* const suffix = m_suffix;
+    uint8_t* const first = m_first;
+    uint16_t* const lengths = m_length;
 
     while (written < room) {
-        while (bits < m_width) {
+        while (bits < width) {
             if (in == inEnd)
                 goto done;
             if (msbFirst)
@@ -93,62 +88,74 @@ size_t LzwCore::decode(std::span<const uint8_t>& src, std::span<uint8_t> dst)
             bits += 8;
         }
         int code;
-        const uint32_t mask = (1u << m_width) - 1;
+        const uint32_t mask = (1u << width) - 1;
         if (msbFirst) {
-            code = int((buffer >> (bits - m_width)) & mask);
+            code = int((buffer >> (bits - width)) & mask);
         } else {
             code = int(buffer & mask);
-            buffer >>= m_width;
+            buffer >>= width;
         }
-        bits -= m_width;
+        bits -= width;
 
-        if (code == m_clearCode) {
-            clearTable();
+        if (code == clearCode) {
+            nextFree = m_firstFree;
+            width = m_config.minCodeSize + 1;
+            previous = -1;
             continue;
         }
-        if (code == m_endCode) {
+        if (code == endCode) {
             m_ended = true;
             break;
         }
-        if (m_previous < 0) {
+        if (previous < 0) {
             // straight after a clear only the single bytes are defined
-            if (code >= m_clearCode)
+            if (code >= clearCode)
                 throw Error(m_config.invalidMessage);
             out[written++] = uint8_t(code);
-            m_previous = code;
+            previous = code;
             continue;
         }
-        if (code > m_nextFree)
+        if (code > nextFree)
             throw Error(m_config.invalidMessage);
-        if (code == m_nextFree) {
-            // the string being defined right now: previous string + its own first byte
-            addEntry(m_previous, m_first[m_previous]);
-        } else {
-            addEntry(m_previous, m_first[code]);
+        // a full table takes no more entries; the data is expected to clear it
+        if (nextFree < kTableSize) {
+            // code == nextFree is the string being defined right now: the
+            // previous string and its own first byte
+            const uint8_t byte = code == nextFree ? first[previous] : first[code];
+            prefix[nextFree] = uint16_t(previous);
+            suffix[nextFree] = byte;
+            first[nextFree] = first[previous];
+            lengths[nextFree] = uint16_t(lengths[previous] + 1);
+            ++nextFree;
+            if (nextFree == (1 << width) - earlyShift && width < kMaxCodeWidth)
+                ++width;
         }
 
-        const size_t length = m_length[code];
-        uint8_t* target;
-        const bool fits = length <= room - written;
-        target = fits ? out + written : m_pending;
-        uint8_t* p = target + length;
-        for (int c = code;; c = m_prefix[c]) {
-            *--p = m_suffix[c];
-            if (p == target)
-                break;
-        }
-        if (fits) {
-            written += length;
+        const size_t length = lengths[code];
+        if (length == 1) {
+            out[written++] = suffix[code];
         } else {
-            m_pendingStart = 0;
-            m_pendingEnd = length;
-            written += flushPending(out + written, room - written);
+            const bool fits = length <= room - written;
+            uint8_t* const target = fits ? out + written : m_pending;
+            uint8_t* p = target + length;
+            for (int c = code; p != target; c = prefix[c])
+                *--p = suffix[c];
+            if (fits) {
+                written += length;
+            } else {
+                m_pendingStart = 0;
+                m_pendingEnd = length;
+                written += flushPending(out + written, room - written);
+            }
         }
-        m_previous = code;
+        previous = code;
     }
 done:
     m_bitBuffer = buffer;
     m_bitCount = bits;
+    m_width = width;
+    m_nextFree = nextFree;
+    m_previous = previous;
     src = src.subspan(size_t(in - src.data()));
     return written;
 }
