@@ -201,12 +201,16 @@ void TCanvas::Draw(int x, int y, const TGraphic& graphic)
     const TDIB* pixels = graphic.PixelRaster();
     if (!pixels || pixels->IsEmpty())
         return;
-    const TRect whole{0, 0, pixels->Width(), pixels->Height()};
-    stretchNearest(*pixels, whole, *target_, TRect{x, y, x + whole.Right, y + whole.Bottom});
+    StretchDraw(TRect{x, y, x + pixels->Width(), y + pixels->Height()}, graphic);
 }
 
 void TCanvas::StretchDraw(const TRect& rect, const TGraphic& graphic)
 {
+    // a raster draws itself and gives the canvas its stretch mode back
+    if (const auto* dib = dynamic_cast<const TDIB*>(&graphic)) {
+        dib->DrawTo(*this, rect);
+        return;
+    }
     const TDIB* pixels = graphic.PixelRaster();
     // a one-bit bitmap is drawn in whatever mode is selected
     if (!(graphic.IsBitmap() && pixels && pixels->BitCount() == 1))

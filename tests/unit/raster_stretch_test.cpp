@@ -154,6 +154,8 @@ TEST(Canvas, StretchModeIsCanvasState)
     EXPECT_EQ(at(wide, 1, 0), 100);
     src.DrawTo(canvas, {0, 0, 1, 1});
     EXPECT_EQ(canvas.StretchMode(), TStretchMode::AreaAverage);
+    canvas.StretchDraw({0, 0, 1, 1}, src);  // a raster graphic draws through DrawTo
+    EXPECT_EQ(canvas.StretchMode(), TStretchMode::AreaAverage);
 
     // drawing a raster onto itself reads the pixels as they were
     TDIB self = raster(2, 1);
