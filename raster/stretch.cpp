@@ -114,10 +114,10 @@ void areaAverage(const TDIB& src, const AxisTaps& xt, const AxisTaps& yt, TDIB& 
             const Acc wy = Acc(yt.weight[tap]);
             if (wy == 1) {
                 for (size_t v = 0; v < spanValues; ++v)
-                    col[v] += row[v];
+                    col[v] = Acc(col[v] + row[v]);
             } else {
                 for (size_t v = 0; v < spanValues; ++v)
-                    col[v] += wy * row[v];
+                    col[v] = Acc(col[v] + wy * row[v]);
             }
         }
         uint8_t* out = dst.RowPointer(y) + 3 * xs.from;
@@ -187,8 +187,11 @@ void stretchAreaAverage(const TDIB& source, const TRect& srcRect, TDIB& dst, con
     const TDIB src = as24(source);
     const AxisTaps xt = buildTaps(srcRect.Left, srcRect.width(), dstRect.Left, dstRect.width(), xs, src.Width());
     const AxisTaps yt = buildTaps(srcRect.Top, srcRect.height(), dstRect.Top, dstRect.height(), ys, src.Height());
-    // 32-bit sums while they cannot overflow, which covers every cell of a mosaic
-    if (255 * uint64_t(xt.total) * yt.total <= UINT32_MAX)
+    // the narrowest column sums that cannot overflow: more values per vector
+    const uint64_t largestColumnSum = 255 * uint64_t(yt.total);
+    if (largestColumnSum <= UINT16_MAX)
+        areaAverage<uint16_t>(src, xt, yt, dst, xs, ys);
+    else if (largestColumnSum <= UINT32_MAX)
         areaAverage<uint32_t>(src, xt, yt, dst, xs, ys);
     else
         areaAverage<uint64_t>(src, xt, yt, dst, xs, ys);
