@@ -17,6 +17,8 @@ namespace tsx {
 
 namespace {
 
+constexpr const char* kNoSourceImage = "There is no source image for the self-mosaic cells";
+
 // Raised at the first cell whose picture could not be made; carries the text
 // that names the file.
 class CellPictureError : public Error {
@@ -27,9 +29,7 @@ public:
 std::string describeFailure(const std::string& path, const char* what)
 {
     std::string text = what;
-    if (path.empty())
-        return text + " (no source image has been chosen)";
-    if (text.find(path) == std::string::npos)
+    if (!path.empty() && text.find(path) == std::string::npos)
         text += " (" + path + ")";
     return text;
 }
@@ -286,8 +286,10 @@ void drawCells(MosaicJob& job, RenderHost& host, const RenderOptions& options)
             for (int c = 0; c < s.cols; ++c, ++cell) {
                 uint32_t k;
                 if (s.selfMosaic) {
-                    if (files.empty())
-                        fileFor(host.sourcePath(), {});
+                    if (files.empty()) {
+                        const std::string source = host.sourcePath();
+                        fileFor(source, source.empty() ? kNoSourceImage : "");
+                    }
                     k = 0;
                 } else {
                     const int32_t index = job.placementGrid.at(c, r).imageIndex;
