@@ -290,6 +290,12 @@ void TForm1::setStatusText(int panel, const QString& text)
         return;
     statusPanel[panel]->setText(text);
     fitStatusPanel(panel);
+    // a window too narrow for its status texts grows to show them whole
+    int needed = 40;  // spacing, margins and the size grip
+    for (const QLabel* label : statusPanel)
+        needed += label->minimumWidth();
+    if (needed > width())
+        resize(needed, height());
 }
 
 QString TForm1::statusText(int panel) const
