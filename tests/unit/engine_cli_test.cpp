@@ -1,5 +1,7 @@
 // The batch tool's mosaic commands, run as a user runs them.
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -23,7 +25,10 @@ protected:
         m_tool = fs::path(TESSERIX_BINARY_DIR) / "tesserix-cli";
         if (!fs::exists(m_tool))
             GTEST_SKIP() << "the batch tool is not built in this tree (" << m_tool << ")";
-        m_dir = fs::temp_directory_path() / "tesserix-batch-test";
+        // ctest runs the cases side by side: one folder per case and process
+        m_dir = fs::temp_directory_path() /
+                ("tesserix-batch-" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) +
+                 "-" + std::to_string(getpid()));
         fs::remove_all(m_dir);
         fs::create_directories(m_dir / "pics");
         for (int k = 0; k < 12; ++k) {

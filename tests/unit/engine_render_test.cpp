@@ -1,5 +1,7 @@
 #include "engine/render.h"
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -56,7 +58,8 @@ protected:
     void SetUp() override
     {
         m_dir = fs::temp_directory_path() /
-                ("tesserix-render-" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+                ("tesserix-render-" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) +
+                 "-" + std::to_string(getpid()));
         fs::remove_all(m_dir);
         fs::create_directories(m_dir);
     }
