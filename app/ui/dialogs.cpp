@@ -2,8 +2,13 @@
 
 #include <new>
 
+#include <QDialog>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
+#include <QVBoxLayout>
+
+#include "wizard/ui/picture_preview.h"
 
 namespace tsx {
 
@@ -32,9 +37,43 @@ bool DialogService::okCancel(QWidget* parent, const QString& text, const QString
         == QMessageBox::Ok;
 }
 
+namespace {
+// A folder browser whose prompt may run over several lines: the prompt
+// stands above a file dialog embedded in a dialog of our own.
+QString browseFolder(QWidget* parent, const FileRequest& request)
+{
+    QDialog outer(parent);
+    QString prompt = request.title;
+    prompt.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    outer.setWindowTitle(prompt.section(QLatin1Char('\n'), 0, 0));
+    auto* column = new QVBoxLayout(&outer);
+    auto* label = new QLabel(prompt, &outer);
+    label->setObjectName(QStringLiteral("folderPrompt"));
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    column->addWidget(label);
+    auto* browser = new QFileDialog(&outer, QString(), request.directory);
+    browser->setWindowFlags(Qt::Widget);
+    browser->setOption(QFileDialog::DontUseNativeDialog);
+    browser->setFileMode(QFileDialog::Directory);
+    browser->setOption(QFileDialog::ShowDirsOnly);
+    column->addWidget(browser);
+    QObject::connect(browser, &QFileDialog::accepted, &outer, &QDialog::accept);
+    QObject::connect(browser, &QFileDialog::rejected, &outer, &QDialog::reject);
+    if (outer.exec() != QDialog::Accepted || browser->selectedFiles().isEmpty())
+        return {};
+    return browser->selectedFiles().constFirst();
+}
+}  // namespace
+
 QString DialogService::fileName(QWidget* parent, const FileRequest& request)
 {
+    if (request.kind == FileRequest::Kind::Directory)
+        return browseFolder(parent, request);
     QFileDialog dialog(parent, request.title, request.directory);
+    if (request.picturePreview) {
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        PicturePreview::attachTo(dialog);
+    }
     switch (request.kind) {
     case FileRequest::Kind::Open:
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -100,6 +139,18 @@ QString getOpenFileName(QWidget* parent, const QString& title, const QString& pi
     request.title = title;
     request.filters = toQtFilters(pipeFilter);
     request.directory = directory;
+    return dialogService().fileName(parent, request);
+}
+
+QString getOpenPictureFileName(QWidget* parent, const QString& title, const QString& pipeFilter,
+                               const QString& directory)
+{
+    FileRequest request;
+    request.kind = FileRequest::Kind::Open;
+    request.title = title;
+    request.filters = toQtFilters(pipeFilter);
+    request.directory = directory;
+    request.picturePreview = true;
     return dialogService().fileName(parent, request);
 }
 

@@ -22,6 +22,7 @@ struct FileRequest {
     QString defaultSuffix;    // without the dot; empty for none
     QString directory;        // where the dialog starts
     bool confirmOverwrite = false;
+    bool picturePreview = false;  // an open dialog that previews the picture under the cursor
 };
 
 /// The modal boxes of the program; the default shows real Qt dialogs.
@@ -52,6 +53,9 @@ QString getSaveFileName(QWidget* parent, const QString& title, const QString& pi
 QString getOpenFileName(QWidget* parent, const QString& title, const QString& pipeFilter,
                         const QString& directory = {});
 QString getExistingDirectory(QWidget* parent, const QString& prompt, const QString& directory = {});
+/// An open dialog with a preview of the picture under the cursor.
+QString getOpenPictureFileName(QWidget* parent, const QString& title, const QString& pipeFilter,
+                               const QString& directory = {});
 
 /// Shows the text of the error that ended an event handler.
 void reportError(QWidget* owner, std::exception_ptr error) noexcept;
