@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         tsx::TBitmap bitmap;
         bitmap.LoadFromMemory(data, size);
         // large rasters are legal but slow the search down without reaching new code
-        if (bitmap.Dib().Size() <= (1 << 20))
+        if (bitmap.Dib().Size() <= (1 << 16))
             bitmap.SetPixelFormat24();
         const tsx::TDIB& dib = bitmap.Dib();
         unsigned sum = 0;
