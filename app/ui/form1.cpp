@@ -118,13 +118,9 @@ TForm1::~TForm1()
 
 void TForm1::FormCreate()
 {
-    // The job's shared pictures, rasters and buffers exist for the whole run
-    // (they are members of the process-wide job); start them empty.
-    MosaicJob& job = mosaicJob();
-    job.cellColourRaster.MakeEmpty();
-    job.cellRaster.MakeEmpty();
-    job.signatureStream.clear();
-    job.workingSignatures.clear();
+    // The job's shared pictures, rasters and buffers are members of the
+    // process-wide job, made empty with it and kept for the whole run; only
+    // the blank raster is the window's own.
     m_blankRaster = blankRaster();
 }
 
