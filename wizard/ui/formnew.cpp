@@ -570,6 +570,8 @@ void TFormnew::btloadsourceClick()
 
 void TFormnew::sbraChange()
 {
+    if (m_rendering)
+        return;
     runGuarded(this, [&] {
         MosaicJob& job = mosaicJob();
         // from the source every time, so adjustments never pile up
@@ -618,6 +620,8 @@ void TFormnew::btapply1Click()
 
 void TFormnew::btresetClick()
 {
+    if (m_rendering)
+        return;
     runGuarded(this, [&] {
         sbra->setValue(0);
         sbga->setValue(0);
@@ -635,6 +639,8 @@ void TFormnew::btresetClick()
 
 void TFormnew::sbvccChange()
 {
+    if (m_rendering)
+        return;
     runGuarded(this, [&] {
         MosaicSettings& s = mosaicJob().settings;
         recomputeSize(s, sbvcc->value(), sbhcc->value(), sbcw->value(), sbch->value());
@@ -683,6 +689,8 @@ void TFormnew::btapply2Click()
 
 void TFormnew::btreset2Click()
 {
+    if (m_rendering)
+        return;
     runGuarded(this, [&] {
         sbvcc->setValue(48);
         sbhcc->setValue(48);
