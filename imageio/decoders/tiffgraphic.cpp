@@ -28,11 +28,13 @@ enum Tag : uint16_t {
     kStripByteCounts = 279,
     kPredictor = 317,
     kColorMap = 320,
+    kPlanarConfiguration = 284,
     kExtraSamples = 338,
 };
 
 enum Compression { kNone = 1, kLZW = 5, kPackBits = 32773 };
 constexpr int kPackBitsBestRatio = 64;  // two bytes make at most 128
+constexpr int kMaxPlanes = 8;
 
 enum class Layout { Indexed, Grey, RGB, RGBA, Lab, CMYK };
 
@@ -264,6 +266,44 @@ void convertRow(const uint8_t* in, uint8_t* out, int width, const Format& f)
         break;
     }
 }
+// The packed bytes of one strip of one plane, unpacked a row at a time.
+class PlaneReader {
+public:
+    void start(std::span<const uint8_t> src, int compression)
+    {
+        m_src = src;
+        m_decoder = nullptr;
+        if (compression == kLZW) {
+            // a clear code written least significant bit first starts 0x00, 0x?1
+            const bool oldStyle = src.size() >= 2 && src[0] == 0 && (src[1] & 1);
+            auto& chosen = oldStyle ? m_oldLzw : m_lzw;
+            if (!chosen)
+                chosen = std::make_unique<TTIFFLZW>(oldStyle);
+            chosen->Reset();
+            m_decoder = chosen.get();
+        } else if (compression == kPackBits) {
+            m_packBits.Reset();
+            m_decoder = &m_packBits;
+        }
+    }
+
+    // False when the strip's data ends before the row is complete.
+    bool read(std::span<uint8_t> row)
+    {
+        if (m_decoder)
+            return m_decoder->Decode(m_src, row) == row.size();
+        const size_t n = std::min(row.size(), m_src.size());
+        std::memcpy(row.data(), m_src.data(), n);
+        m_src = m_src.subspan(n);
+        return n == row.size();
+    }
+
+private:
+    std::span<const uint8_t> m_src;
+    TDecoder* m_decoder = nullptr;
+    std::unique_ptr<TTIFFLZW> m_lzw, m_oldLzw;
+    TPackbitsRLE m_packBits;
+};
 }  // namespace
 
 void TTIFFGraphic::LoadFromMemory(const uint8_t* data, size_t size)
@@ -303,19 +343,30 @@ void TTIFFGraphic::LoadFromMemory(const uint8_t* data, size_t size)
     if (rowsPerStrip <= 0 || rowsPerStrip > height)
         rowsPerStrip = height;
     const int64_t rowBytes = decode::packedRowBytes(width, int64_t(format.samplesPerPixel) * format.bitsPerSample);
-    const int64_t strips = std::min<int64_t>(offsets->count, (height + rowsPerStrip - 1) / rowsPerStrip);
+    // separate planes: every sample has strips of its own, one plane after the other
+    const bool separate = dir.value(kPlanarConfiguration, 1) == 2 && format.samplesPerPixel > 1;
+    if (separate && format.samplesPerPixel > kMaxPlanes)
+        decode::fail(kUnsupportedLayout);
+    const int planes = separate ? format.samplesPerPixel : 1;
+    const size_t sampleBytes = size_t(format.bitsPerSample / 8);
+    const size_t planeRowBytes = separate ? size_t(width) * sampleBytes : size_t(rowBytes);
+    const int64_t stripsPerPlane = (height + rowsPerStrip - 1) / rowsPerStrip;
 
     struct Strip {
-        size_t offset, bytes;
+        size_t offset = 0, bytes = 0;  // a strip the file does not list is empty
     };
-    std::vector<Strip> stripList;
+    // only the strips the file lists, and no more than its table can hold
+    const int64_t listed = std::min<int64_t>(offsets->count, stripsPerPlane * planes);
+    if (listed > int64_t(size))
+        decode::fail(kInvalidTIFF);
+    std::vector<Strip> stripList(static_cast<size_t>(listed));
     int64_t packedTotal = 0;
-    for (int64_t s = 0; s < strips; ++s) {
-        const size_t offset = dir.value(*offsets, uint32_t(s));
-        size_t bytes = size - std::min<size_t>(offset, size);
-        if (counts && uint32_t(s) < counts->count)
+    for (size_t s = 0; s < stripList.size(); ++s) {
+        const size_t offset = std::min<size_t>(dir.value(*offsets, uint32_t(s)), size);
+        size_t bytes = size - offset;
+        if (counts && s < counts->count)
             bytes = std::min<size_t>(bytes, dir.value(*counts, uint32_t(s)));
-        stripList.push_back({std::min<size_t>(offset, size), bytes});
+        stripList[s] = {offset, bytes};
         packedTotal += int64_t(bytes);
     }
     // strips of a sound file never share bytes, so the file bounds what they hold
@@ -336,36 +387,30 @@ void TTIFFGraphic::LoadFromMemory(const uint8_t* data, size_t size)
 
     const int predictor = int(dir.value(kPredictor, 1));
     std::vector<uint8_t> row(static_cast<size_t>(rowBytes));
+    std::vector<uint8_t> planeRow(separate ? planeRowBytes : 0);
     const size_t indexedBytes = size_t(decode::packedRowBytes(width, format.bitCount));
-    std::unique_ptr<TTIFFLZW> lzw, oldLzw;
-    TPackbitsRLE packBits;
-    for (int64_t s = 0; s < strips; ++s) {
-        std::span<const uint8_t> src = file.subspan(stripList[size_t(s)].offset, stripList[size_t(s)].bytes);
-        TDecoder* decoder = nullptr;
-        if (compression == kLZW) {
-            // a clear code written least significant bit first starts 0x00, 0x?1
-            const bool oldStyle = src.size() >= 2 && src[0] == 0 && (src[1] & 1);
-            auto& chosen = oldStyle ? oldLzw : lzw;
-            if (!chosen)
-                chosen = std::make_unique<TTIFFLZW>(oldStyle);
-            chosen->Reset();
-            decoder = chosen.get();
-        } else if (compression == kPackBits) {
-            packBits.Reset();
-            decoder = &packBits;
+    std::vector<PlaneReader> readers(static_cast<size_t>(planes));
+    for (int64_t strip = 0; strip < stripsPerPlane; ++strip) {
+        for (int p = 0; p < planes; ++p) {
+            const size_t index = size_t(p * stripsPerPlane + strip);
+            const Strip at = index < stripList.size() ? stripList[index] : Strip{};
+            readers[size_t(p)].start(file.subspan(at.offset, at.bytes), compression);
         }
-        const int64_t firstRow = s * rowsPerStrip;
+        const int64_t firstRow = strip * rowsPerStrip;
         const int64_t lastRow = std::min(height, firstRow + rowsPerStrip);
         for (int64_t y = firstRow; y < lastRow; ++y) {
-            size_t got;
-            if (decoder) {
-                got = decoder->Decode(src, row);
+            bool complete = true;
+            if (!separate) {
+                complete = readers[0].read(row);
             } else {
-                got = std::min(row.size(), src.size());
-                std::memcpy(row.data(), src.data(), got);
-                src = src.subspan(got);
+                const size_t spp = size_t(planes);
+                for (size_t p = 0; p < spp && complete; ++p) {
+                    complete = readers[p].read(planeRow);
+                    for (size_t x = 0; x < size_t(width); ++x)
+                        std::memcpy(&row[(x * spp + p) * sampleBytes], &planeRow[x * sampleBytes], sampleBytes);
+                }
             }
-            if (got < row.size())
+            if (!complete)
                 break;  // this strip's data ended; its remaining rows stay as allocated
             if (predictor == 2)
                 undoPredictor(row.data(), row.size(), format);
