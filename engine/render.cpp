@@ -401,7 +401,12 @@ void renderMosaic(MosaicJob& job, RenderHost& host, const RenderOptions& options
 
 pagethread::pagethread(MosaicJob& job, RenderHost& host, RenderOptions options)
     : m_thread([this, &job, &host, options] {
-          renderMosaic(job, host, options);
+          // renderMosaic reports its own failures; a host that throws while
+          // being told must not take the process down with this thread.
+          try {
+              renderMosaic(job, host, options);
+          } catch (...) {
+          }
           m_done = true;
       })
 {
