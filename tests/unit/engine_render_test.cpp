@@ -135,10 +135,13 @@ TEST_F(RenderTest, CellsShiftTowardsTheirColourUnlessEnhancementIsOff)
     job->placementGrid.at(0, 0) = CellPlacement{0, -20, 0, 10, 1};
     job->placementGrid.at(1, 0) = CellPlacement{1, 30, -20, 20, 1};  // clamped at both ends
     job->placementGrid.at(2, 0) = CellPlacement{0, 0, 0, 0, 1};
-    for (int c = 0; c < 3; ++c)
+    for (int c = 0; c < 2; ++c)
         job->placementGrid.at(c, 1) = CellPlacement{0, -20, 5, 7, 1};
+    // Offsets no placement makes, as a damaged project could hold them.
+    job->placementGrid.at(2, 1) = CellPlacement{0, INT32_MIN, INT32_MAX, 0, 1};
     renderMosaic(*job, host);
     ASSERT_TRUE(host.ok) << host.error;
+    EXPECT_EQ(pixel(job->mosaicImage, 8, 4), (Colour{255, 0, 100}));
     EXPECT_EQ(pixel(job->mosaicImage, 1, 1), (Colour{120, 100, 90}));
     EXPECT_EQ(pixel(job->mosaicImage, 5, 2), (Colour{0, 255, 0}));
     EXPECT_EQ(pixel(job->mosaicImage, 11, 3), (Colour{100, 100, 100}));
