@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "engine_test_support.h"
+#include "raster/byte_io.h"
 #include "raster/errors.h"
 
 namespace tsx {
@@ -244,6 +245,26 @@ TEST_F(RenderTest, AFailingFileStopsTheRenderAndKeepsTheCellsBefore)
     EXPECT_NE(host.error.find("List index out of bounds (9)"), std::string::npos) << host.error;
     EXPECT_EQ(pixel(job->mosaicImage, 0, 10), (Colour{0, 0, 0}));
     EXPECT_EQ(pixel(job->mosaicImage, 2, 10), kMarker);
+}
+
+TEST_F(RenderTest, APictureWithoutPixelsLeavesItsCellBlack)
+{
+    // A GIF with a screen but no image: it loads as an empty picture.
+    const std::string empty = (m_dir / "empty.gif").string();
+    writeWholeFile(empty, {'G', 'I', 'F', '8', '9', 'a', 2, 0, 2, 0, 0, 0, 0, ';'});
+    TPicture probe;
+    LoadPicture(empty, probe);
+    if (probe.Width() != 0)
+        GTEST_SKIP() << "this GIF reader gives the trailer-only file pixels";
+
+    auto job = makeJob(2, 2, 2, 2);
+    RecordingHost host;
+    host.paths = {writePicture("a.bmp", 2, 2, {{200, 200, 200}}), empty};
+    job->placementGrid.at(1, 0).imageIndex = 1;
+    renderMosaic(*job, host);
+    ASSERT_TRUE(host.ok) << host.error;
+    EXPECT_EQ(pixel(job->mosaicImage, 0, 0), (Colour{200, 200, 200}));
+    EXPECT_EQ(pixel(job->mosaicImage, 2, 0), (Colour{0, 0, 0}));
 }
 
 TEST_F(RenderTest, RefusesAMosaicImageTooSmallForTheCells)
