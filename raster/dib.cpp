@@ -442,9 +442,13 @@ std::vector<uint8_t> dibHeaderBlock(const TDIB& dib)
 
 void TDIB::WriteBmp(const std::string& fileName) const
 {
+    const std::vector<uint8_t> block = IsEmpty() ? std::vector<uint8_t>() : dibHeaderBlock(*this);
+    // the file header counts in 32 bits: a larger file could only be written
+    // with sizes that lie, so none is started
+    if (14 + block.size() + uint64_t(Size()) > UINT32_MAX)
+        throw EFCreateError(formatMessage(msg::kCannotCreate, fileName.c_str()));
     AtomicFileWriter file(fileName);
     if (!IsEmpty()) {
-        const std::vector<uint8_t> block = dibHeaderBlock(*this);
         std::vector<uint8_t> head;
         ByteWriter w(head);
         w.u8('B');

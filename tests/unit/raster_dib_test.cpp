@@ -185,10 +185,22 @@ TEST(Dib, WriteBmpLayout)
     TDIB empty;
     empty.WriteBmp(path);
     EXPECT_TRUE(readWholeFile(path).empty());
-    std::remove(path.c_str());
 
     EXPECT_EQ(messageOf<EFCreateError>([&] { dib.WriteBmp("/nonexistent-folder/x.bmp"); }),
               "Cannot create file /nonexistent-folder/x.bmp");
+
+    // past 4 GB the header's sizes cannot be written truthfully: refused,
+    // and an existing file stays as it was (the pixels are never touched)
+    TDIB huge;
+    try {
+        huge.Allocate(33000, 33000, 32);
+    } catch (const EOutOfResources&) {
+        GTEST_SKIP() << "no address space for a 4 GB raster";
+    }
+    dib.WriteBmp(path);
+    EXPECT_EQ(messageOf<EFCreateError>([&] { huge.WriteBmp(path); }), "Cannot create file " + path);
+    EXPECT_EQ(readWholeFile(path).size(), size_t(54 + 3004 * 2));
+    std::remove(path.c_str());
 }
 
 TEST(Dib, StoredFormsRoundTripEveryBitCount)
