@@ -59,13 +59,21 @@ inline bool samePixels(const TDIB& a, const TDIB& b)
     return true;
 }
 
-/// count small BMP pictures of distinct colours, named pic00.bmp, pic01.bmp...
+/// count small BMP pictures named pic00.bmp, pic01.bmp..., each of its own
+/// colour and its own stripes, so that a mosaic shows which one filled a
+/// cell even after the cell's colour shift.
 inline std::vector<std::string> writePictures(const QString& folder, int count, int side = 12)
 {
     std::vector<std::string> paths;
     for (int i = 0; i < count; ++i) {
         const QString path = folder + QStringLiteral("/pic%1.bmp").arg(i, 2, 10, QLatin1Char('0'));
-        solid(side, side, uint8_t(i * 37), uint8_t(255 - i * 23), uint8_t(i * 61)).WriteBmp(bytesOf(path));
+        TDIB dib = solid(side, side, uint8_t(i * 37), uint8_t(255 - i * 23), uint8_t(i * 61));
+        for (int y = 0; y < side; ++y) {
+            uint8_t* p = dib.RowPointer(y);
+            for (int x = 0; x < side; ++x, p += 3)
+                p[1] = uint8_t(p[1] ^ ((x * (i + 1) + y * (i + 3)) % 48));
+        }
+        dib.WriteBmp(bytesOf(path));
         paths.push_back(bytesOf(path));
     }
     return paths;
