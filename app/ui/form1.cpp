@@ -47,6 +47,7 @@ const QColor kSilver(192, 192, 192);
 // rows completed since the one before.
 constexpr qint64 kOverviewMinGapMs = 200;
 constexpr qint64 kOverviewCostFactor = 2;
+constexpr int kRepaintIntervalMs = 40;
 
 QFrame* bevel(QWidget* parent)
 {
@@ -482,7 +483,18 @@ void TForm1::startRender()
 
 void TForm1::onRenderProgress(int percent) { pb2->setValue(percent); }
 
-void TForm1::onRenderRepaint() { ddmainimg->update(); }
+void TForm1::onRenderRepaint()
+{
+    // a render asks once per row of cells, far more often than a screen
+    // shows; one repaint per frame interval is enough
+    if (m_repaintPending)
+        return;
+    m_repaintPending = true;
+    QTimer::singleShot(kRepaintIntervalMs, this, [this] {
+        m_repaintPending = false;
+        ddmainimg->update();
+    });
+}
 
 void TForm1::onRenderOverview(int finishedRows)
 {

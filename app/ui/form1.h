@@ -120,6 +120,7 @@ private:
     RenderThread* m_render = nullptr;
     bool m_shownOnce = false;
     // Overview refreshes during a render are coalesced (see flushOverview).
+    bool m_repaintPending = false;
     bool m_overviewPending = false;
     QElapsedTimer m_clock;
     qint64 m_nextOverviewAt = 0;

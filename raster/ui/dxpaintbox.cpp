@@ -103,13 +103,16 @@ PaintPlacement TDXPaintBox::placement() const
 
 void TDXPaintBox::paintEvent(QPaintEvent* event)
 {
-    std::unique_lock<std::mutex> guard;
-    if (m_lock)
-        guard = std::unique_lock<std::mutex>(*m_lock);
     const TDIB& dib = *m_shown;
-    if (dib.IsEmpty() || dib.BitCount() != 24)
-        return;
-    const PaintPlacement at = placement();
+    PaintPlacement at;
+    {
+        std::unique_lock<std::mutex> guard;
+        if (m_lock)
+            guard = std::unique_lock<std::mutex>(*m_lock);
+        if (dib.IsEmpty() || dib.BitCount() != 24)
+            return;
+        at = placement();
+    }
     const QRect drawn(at.x, at.y, at.width, at.height);
     const QRect exposed = event->rect() & drawn;
     if (exposed.isEmpty())
@@ -126,8 +129,13 @@ void TDXPaintBox::paintEvent(QPaintEvent* event)
     QImage band(exposed.size(), QImage::Format_RGB32);
     for (int j = 0; j < exposed.height(); ++j) {
         const int sy = int(int64_t(exposed.top() + j - at.y) * H / at.height);
-        const uint8_t* src = dib.ScanLine(sy);
         auto* out = reinterpret_cast<QRgb*>(band.scanLine(j));
+        // the lock is taken row by row, so a writer on another thread waits
+        // for one row at most
+        std::unique_lock<std::mutex> guard;
+        if (m_lock)
+            guard = std::unique_lock<std::mutex>(*m_lock);
+        const uint8_t* src = dib.ScanLine(sy);
         if (!at.stretched) {
             const uint8_t* p = src + size_t(sourceColumn[0]) * 3;
             for (int i = 0; i < exposed.width(); ++i, p += 3)
@@ -139,8 +147,6 @@ void TDXPaintBox::paintEvent(QPaintEvent* event)
             }
         }
     }
-    if (guard.owns_lock())
-        guard.unlock();
     QPainter painter(this);
     painter.drawImage(exposed.topLeft(), band);
 }
