@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 namespace tsx {
 
@@ -42,7 +43,31 @@ std::vector<uint8_t> readWholeFile(const std::string& fileName)
 
 AtomicFileWriter::AtomicFileWriter(std::string fileName) : m_fileName(std::move(fileName))
 {
-    m_tempName = m_fileName + ".tmp-XXXXXX";
+    // The temporary file goes beside the file the name finally reaches, so a
+    // link keeps pointing at the new contents instead of being replaced.
+    std::string target = m_fileName;
+    struct stat st {};
+    if (::stat(m_fileName.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) {
+            // A device or pipe cannot be replaced by renaming, and must not
+            // be: it is written in place (only a regular file keeps its old
+            // contents on failure).
+            m_fd = ::open(m_fileName.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+            if (m_fd < 0 || S_ISDIR(st.st_mode)) {
+                if (m_fd >= 0)
+                    ::close(m_fd);
+                m_fd = -1;
+                throw EFCreateError(formatMessage(msg::kCannotCreate, m_fileName.c_str()));
+            }
+            return;
+        }
+        if (char* resolved = ::realpath(m_fileName.c_str(), nullptr)) {
+            target = resolved;
+            std::free(resolved);
+        }
+    }
+    m_target = target;
+    m_tempName = target + ".tmp-XXXXXX";
     m_fd = ::mkstemp(m_tempName.data());
     if (m_fd < 0)
         throw EFCreateError(formatMessage(msg::kCannotCreate, m_fileName.c_str()));
@@ -53,7 +78,8 @@ AtomicFileWriter::~AtomicFileWriter()
 {
     if (m_fd >= 0) {
         ::close(m_fd);
-        ::unlink(m_tempName.c_str());
+        if (!m_tempName.empty())
+            ::unlink(m_tempName.c_str());
     }
 }
 
@@ -73,13 +99,20 @@ void AtomicFileWriter::write(const void* data, size_t size)
 
 void AtomicFileWriter::commit()
 {
+    if (m_tempName.empty()) {  // written in place: a device may refuse fsync
+        const int fd = m_fd;
+        m_fd = -1;
+        if (::close(fd) != 0)
+            throw EFCreateError(formatMessage(msg::kCannotCreate, m_fileName.c_str()));
+        return;
+    }
     if (::fsync(m_fd) != 0 || ::close(m_fd) != 0) {
         m_fd = -1;
         ::unlink(m_tempName.c_str());
         throw EFCreateError(formatMessage(msg::kCannotCreate, m_fileName.c_str()));
     }
     m_fd = -1;
-    if (::rename(m_tempName.c_str(), m_fileName.c_str()) != 0) {
+    if (::rename(m_tempName.c_str(), m_target.c_str()) != 0) {
         ::unlink(m_tempName.c_str());
         throw EFCreateError(formatMessage(msg::kCannotCreate, m_fileName.c_str()));
     }

@@ -145,7 +145,8 @@ public:
 
 private:
     std::string m_fileName;
-    std::string m_tempName;
+    std::string m_target;    // the file the name reaches through links
+    std::string m_tempName;  // empty when writing a device in place
     int m_fd = -1;
 };
 
