@@ -10,17 +10,6 @@
 
 namespace tsx {
 
-int roundHalfEven(double value)
-{
-    // nearbyint rounds in the current mode, which is to-nearest-even unless
-    // someone changed it; make sure of it here
-    const int saved = std::fegetround();
-    std::fesetround(FE_TONEAREST);
-    const double r = std::nearbyint(value);
-    std::fesetround(saved);
-    return static_cast<int>(r);
-}
-
 PaintPlacement placeRaster(int rasterWidth, int rasterHeight, int clientWidth, int clientHeight,
                            const PaintBoxOptions& options)
 {

@@ -29,7 +29,8 @@ struct PaintBoxOptions {
 PaintPlacement placeRaster(int rasterWidth, int rasterHeight, int clientWidth, int clientHeight,
                            const PaintBoxOptions& options);
 
-/// Rounds half to even, the rounding of the fitted size.
+/// Rounds half to even, the rounding of the fitted size (one definition in
+/// the core library, shared with the print figures).
 int roundHalfEven(double value);
 
 /// Shows a raster. Lives on the UI thread. When the shown raster may be
