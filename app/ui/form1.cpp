@@ -28,6 +28,7 @@
 #include "app/ui/forms.h"
 #include "app/ui/icons.h"
 #include "app/ui/printform.h"
+#include "app/ui/project_io.h"
 #include "app/ui/render_thread.h"
 #include "engine/mosaic_job.h"
 #include "raster/errors.h"
@@ -413,37 +414,12 @@ void TForm1::btsaveimgClick()
 
 void TForm1::sbsavemClick()
 {
-    runGuarded(this, [&] {
-        // assembled before the dialog runs, so the two length fields are set
-        // in the job even when the user cancels
-        const std::vector<uint8_t> image = buildProjectImage(mosaicJob(), imageList());
-        const QString fileName = getSaveFileName(this, QStringLiteral("Save PhotoMosaic Project File"),
-                                                 QStringLiteral("Mosaic Project File|*.TSX"));
-        if (fileName.isEmpty())
-            return;
-        writeProjectImage(QFile::encodeName(fileName).toStdString(), image);
-    });
+    runGuarded(this, [&] { saveProjectFromWindow(*this); });
 }
 
 void TForm1::sbloadClick()
 {
-    runGuarded(this, [&] {
-        const QString fileName = getOpenFileName(this, QStringLiteral("Open PhotoMosaic Project File"),
-                                                 QStringLiteral("Mosaic Project File|*.TSX"));
-        if (fileName.isEmpty())
-            return;
-        MosaicJob& job = mosaicJob();
-        loadProject(QFile::encodeName(fileName).toStdString(), job, imageList());
-        sizeMosaic(job.settings.mosaicWidth, job.settings.mosaicHeight);
-        const SizeStatusTexts texts = sizeStatusTexts(job.settings);
-        setStatusText(0, QString::fromStdString(texts.cells));
-        setStatusText(1, QString::fromStdString(texts.cellSize));
-        setStatusText(2, QString::fromStdString(texts.mosaicSize));
-        setStatusText(3, QString::fromStdString(imageList().statusText()));
-        if (Form3->isVisible())
-            Form3->UpdateOverview();
-        startRender();
-    });
+    runGuarded(this, [&] { loadProjectIntoWindow(*this); });
 }
 
 void TForm1::Exit1Click()
