@@ -1,5 +1,17 @@
 #include "app/ui/form7.h"
 
+#include <QFile>
+#include <QHBoxLayout>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStringList>
+#include <QVBoxLayout>
+
+#include "app/statistics.h"
+#include "app/ui/dialogs.h"
+#include "engine/mosaic_job.h"
+#include "wizard/image_list.h"
+
 namespace tsx {
 
 TForm7::TForm7(QWidget* parent)
@@ -7,8 +19,83 @@ TForm7::TForm7(QWidget* parent)
 {
     setObjectName(QStringLiteral("Form7"));
     setWindowTitle(QStringLiteral("Image File Usage Statistic"));
-    // TODO: the statistic text, its refresh and saving it as a text file
-    resize(420, 320);
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    Memo1 = new QPlainTextEdit(this);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    // long paths stay on one line; the memo scrolls both ways instead
+    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    column->addWidget(Memo1, 1);
+
+    Panel1 = new QFrame(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFixedHeight(54);
+    Panel1->setFrameShape(QFrame::StyledPanel);
+    Panel1->setFrameShadow(QFrame::Raised);
+    auto* row = new QHBoxLayout(Panel1);
+    row->setContentsMargins(8, 8, 8, 8);
+    auto button = [&](QPushButton*& target, const char* name, const char* text) {
+        target = new QPushButton(QLatin1String(text), Panel1);
+        target->setObjectName(QLatin1String(name));
+        target->setAutoDefault(false);
+        row->addWidget(target);
+    };
+    button(btgetstat, "btgetstat", "Start Stats");
+    button(Button1, "Button1", "Save Text File");
+    button(Button2, "Button2", "Close");
+    column->addWidget(Panel1);
+
+    connect(btgetstat, &QPushButton::clicked, this, &TForm7::btgetstatClick);
+    connect(Button1, &QPushButton::clicked, this, &TForm7::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &TForm7::Button2Click);
+
+    // the client area of a 296 x 341 window with a thin frame and a title bar
+    resize(288, 314);
+}
+
+void TForm7::btgetstatClick()
+{
+    runGuarded(this, [&] { fillStatistics(); });
+}
+
+void TForm7::Button1Click()
+{
+    runGuarded(this, [&] { saveText(); });
+}
+
+void TForm7::Button2Click() { hide(); }
+
+void TForm7::fillStatistics()
+{
+    const MosaicJob& job = mosaicJob();
+    const UsageStatistics stats = usageStatistics(job.settings, job.placementGrid, imageList().paths());
+    if (stats.outcome == UsageStatistics::Outcome::SelfMosaic) {
+        showMessage(this, QString::fromUtf8(kSelfMosaicStatsMessage), QString::fromUtf8(kSelfMosaicStatsCaption));
+        return;
+    }
+    QStringList lines;
+    lines.reserve(qsizetype(stats.lines.size()));
+    for (const std::string& line : stats.lines)
+        lines << QString::fromLocal8Bit(line);
+    Memo1->setPlainText(lines.join(QLatin1Char('\n')));
+    // the lines met before a missing entry stay; the message is the error
+    if (stats.outcome == UsageStatistics::Outcome::IndexOutOfBounds)
+        showMessage(this, QString::fromStdString(stats.message));
+}
+
+void TForm7::saveText()
+{
+    const QString fileName =
+        getSaveFileName(this, QStringLiteral("Save Text File"), QString::fromLatin1(kStatsTextFilter),
+                        QStringLiteral("txt"));
+    if (fileName.isEmpty())
+        return;
+    saveTextFile(QFile::encodeName(fileName).toStdString(), Memo1->toPlainText().toLocal8Bit().toStdString());
 }
 
 }  // namespace tsx

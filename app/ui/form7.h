@@ -1,15 +1,40 @@
-// TForm7, the usage statistics window.
+// TForm7, the usage statistics window: how often each ImageList picture
+// fills a cell of the current placement, as an editable text that can be
+// saved as a text file.
 #pragma once
 
 #include <QWidget>
 
+class QFrame;
+class QPlainTextEdit;
+class QPushButton;
+
 namespace tsx {
 
-/// The usage statistics window; its controls are still to be built.
+inline constexpr const char* kStatsTextFilter = "Text File|*.txt";
+
+/// The usage statistics window; UI thread only.
 class TForm7 : public QWidget {
     Q_OBJECT
 public:
     explicit TForm7(QWidget* parent = nullptr);
+
+    QPlainTextEdit* Memo1 = nullptr;
+    QFrame* Panel1 = nullptr;
+    QPushButton* btgetstat = nullptr;
+    QPushButton* Button1 = nullptr;
+    QPushButton* Button2 = nullptr;
+
+    /// Start Stats: fills the memo with the statistic of the current job.
+    void btgetstatClick();
+    /// Save Text File: the memo's text as it stands, CR LF after every line.
+    void Button1Click();
+    /// Close: hides the window; the memo keeps its text.
+    void Button2Click();
+
+private:
+    void fillStatistics();
+    void saveText();
 };
 
 }  // namespace tsx
