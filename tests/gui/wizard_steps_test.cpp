@@ -18,6 +18,7 @@
 #include "wizard/image_list.h"
 #include "wizard/mosaic_size.h"
 #include "wizard/ui/formnew.h"
+#include "wizard/ui/picture_preview.h"
 #include "wizard_test_support.h"
 
 using namespace tsx;
@@ -129,6 +130,24 @@ private slots:
         }
         QVERIFY(Formnew->sourceFileName().ends_with("p1000x3.bmp"));
         QVERIFY(m_dialogs->messages.empty());
+    }
+
+    void thePicturePreviewNamesTheSizeOrNone()
+    {
+        PicturePreview preview;
+        const QString picture = m_dir->filePath(QStringLiteral("p.bmp"));
+        gradient(80, 60).WriteBmp(bytesOf(picture));
+        preview.showFile(picture);
+        QCOMPARE(preview.caption(), QStringLiteral(" (80x60)"));
+        const QString junk = m_dir->filePath(QStringLiteral("junk.jpg"));
+        QFile file(junk);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("not a picture");
+        file.close();
+        for (const QString& none : { junk, m_dir->path(), m_dir->filePath(QStringLiteral("missing.bmp")) }) {
+            preview.showFile(none);
+            QCOMPARE(preview.caption(), QStringLiteral("(None)"));
+        }
     }
 
     void aPictureThatFailsToLoadLeavesTheStepAsItWas()
