@@ -82,11 +82,13 @@ void TFormnew::loadFolder(const QString& folder)
     QProgressDialog progress(QStringLiteral("Loading pictures..."), QStringLiteral("Cancel"), 0, 0, this);
     progress.setObjectName(QStringLiteral("folderProgress"));
     progress.setWindowTitle(QStringLiteral("Load Cell Images"));
-    progress.setWindowModality(Qt::ApplicationModal);
-    progress.setMinimumDuration(300);
     progress.setAutoClose(false);
     progress.setAutoReset(false);
+    progress.setWindowModality(Qt::ApplicationModal);
     connect(&progress, &QProgressDialog::canceled, this, [&cancel] { cancel = true; });
+    // shown at once: while it is up, no window can start another change of
+    // the ImageList (or a render) under the load
+    progress.show();
 
     FolderLoadOptions options;
     options.cancel = &cancel;
