@@ -1,0 +1,297 @@
+// Faults met through the windows: saves that cannot be written, a project
+// whose pictures have gone, and a mosaic the address space cannot hold. Each
+// shows its message, keeps what was there and leaves the program working.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <functional>
+#include <mutex>
+
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+#include <QToolButton>
+
+#include "app/ui/dialogs.h"
+#include "app/ui/form3.h"
+#include "engine/mosaic_job.h"
+#include "gui_test_support.h"
+#include "raster/ui/dxpaintbox.h"
+#include "wizard/image_list.h"
+#include "wizard/ui/formnew.h"
+#include "wizard_test_support.h"
+
+using namespace tsx;
+using tsx::testing::bytesOf;
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitizedAddressSpace = true;  // the shadow memory needs terabytes of address space
+#else
+constexpr bool kSanitizedAddressSpace = false;
+#endif
+
+bool isCharacterDevice(const char* path)
+{
+    struct stat st {};
+    return ::stat(path, &st) == 0 && S_ISCHR(st.st_mode);
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QStringList temporaryFiles(const QString& folder)
+{
+    return QDir(folder).entryList({ QStringLiteral("*.tmp-*") }, QDir::Files | QDir::Hidden | QDir::System);
+}
+
+// A resource limit lowered for the lifetime of the object and then put back.
+class Limit {
+public:
+    Limit(int resource, rlim_t value)
+        : m_resource(resource)
+    {
+        m_oldHandler = ::signal(SIGXFSZ, SIG_IGN);  // a write past the size limit fails instead
+        ::getrlimit(resource, &m_old);
+        rlimit lowered = m_old;
+        lowered.rlim_cur = value;
+        m_set = ::setrlimit(resource, &lowered) == 0;
+    }
+    ~Limit()
+    {
+        ::setrlimit(m_resource, &m_old);
+        ::signal(SIGXFSZ, m_oldHandler);
+    }
+    bool set() const { return m_set; }
+
+private:
+    int m_resource;
+    rlimit m_old {};
+    sighandler_t m_oldHandler;
+    bool m_set = false;
+};
+
+rlim_t addressSpaceInUse()
+{
+    long pages = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld", &pages) != 1)
+            pages = 0;
+        std::fclose(f);
+    }
+    return rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE));
+}
+
+void writeSolidBmp(const QString& path, uint8_t blue, uint8_t green, uint8_t red)
+{
+    tsx::testing::solid(10, 8, blue, green, red).WriteBmp(bytesOf(path));
+}
+
+// A job of 16 rows and 4 columns of 8 x 8 cells; cell (c, r) uses picture
+// (c + r) % paths.size().
+void setUpJob(const std::vector<std::string>& paths)
+{
+    MosaicJob& job = mosaicJob();
+    job.settings = MosaicSettings{};
+    job.settings.rows = 16;
+    job.settings.cols = 4;
+    job.settings.cellWidth = 8;
+    job.settings.cellHeight = 8;
+    job.settings.mosaicWidth = 32;
+    job.settings.mosaicHeight = 128;
+    job.settings.stretchCells = true;
+    job.settings.colorEnhanceOff = true;
+    job.placementGrid.clear();
+    for (int r = 0; r < 16; ++r)
+        for (int c = 0; c < 4; ++c)
+            job.placementGrid.at(c, r) = CellPlacement{ int32_t((c + r) % paths.size()), 0, 0, 0, 1 };
+    imageList().clear();
+    for (const std::string& path : paths)
+        imageList().append(path, CellSignature{});
+    Form1->sizeMosaic(32, 128);
+}
+
+bool cellIs(int c, int r, uint8_t blue, uint8_t green, uint8_t red)
+{
+    std::lock_guard<std::mutex> lock(mosaicJob().mosaicImageLock);
+    for (int y = r * 8; y < r * 8 + 8; ++y) {
+        const uint8_t* p = mosaicJob().mosaicImage.ScanLine(y) + c * 24;
+        for (int x = 0; x < 8; ++x, p += 3)
+            if (p[0] != blue || p[1] != green || p[2] != red)
+                return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+class FaultsWindowTest : public QObject {
+    Q_OBJECT
+
+    // Runs `save` with each kind of target that cannot be written and checks
+    // that every one is reported with its name, that an existing file keeps
+    // its contents and that no temporary file is left behind.
+    void checkFailedSaves(const std::function<void()>& save)
+    {
+        QTemporaryDir dir;
+        QFile plain(dir.filePath(QStringLiteral("plain")));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.write("a file, not a folder");
+        plain.close();
+        const QString old = dir.filePath(QStringLiteral("old.out"));
+        QFile oldFile(old);
+        QVERIFY(oldFile.open(QIODevice::WriteOnly));
+        oldFile.write("the old contents");
+        oldFile.close();
+
+        struct Target {
+            QString path;
+            rlim_t sizeLimit;  // RLIM_INFINITY: none
+        };
+        std::vector<Target> targets{
+            { dir.filePath(QStringLiteral("plain/new.out")), RLIM_INFINITY },  // root cannot create this either
+            { dir.filePath(QStringLiteral("no/such/folder.out")), RLIM_INFINITY },
+            { old, 16 },  // the disk fills part-way through
+        };
+        if (isCharacterDevice("/dev/full"))
+            targets.push_back({ QStringLiteral("/dev/full"), RLIM_INFINITY });
+
+        ScriptedDialogs dialogs;
+        for (const Target& target : targets) {
+            dialogs.fileAnswers.push_back(target.path);
+            const size_t shown = dialogs.messages.size();
+            {
+                Limit limit(RLIMIT_FSIZE, target.sizeLimit);
+                save();
+            }
+            QCOMPARE(dialogs.messages.size(), shown + 1);
+            QCOMPARE(dialogs.messages.back().text, QStringLiteral("Cannot create file %1").arg(target.path));
+            QCOMPARE(dialogs.messages.back().caption, QStringLiteral("Tesserix"));
+        }
+        QCOMPARE(contents(old), QByteArray("the old contents"));
+        QCOMPARE(temporaryFiles(dir.path()), QStringList());
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("no"))));
+        if (isCharacterDevice("/dev/full"))
+            QCOMPARE(temporaryFiles(QStringLiteral("/dev")), QStringList());
+        QVERIFY(!isCharacterDevice("/dev/full") || QFileInfo(QStringLiteral("/dev/full")).exists());
+
+        // the program goes on: the same command now succeeds
+        const QString good = dir.filePath(QStringLiteral("good.out"));
+        dialogs.fileAnswers.push_back(good);
+        const size_t shown = dialogs.messages.size();
+        save();
+        QCOMPARE(dialogs.messages.size(), shown);
+        QVERIFY(QFileInfo(good).size() > 0);
+    }
+
+private slots:
+    void init() { testing::startProgram(); }
+    void cleanup()
+    {
+        testing::endProgram();
+        imageList().clear();
+        mosaicJob().settings = MosaicSettings{};
+    }
+
+    void saveImageThatCannotBeWrittenShowsItsMessage()
+    {
+        checkFailedSaves([] { Form1->btsaveimg->click(); });
+    }
+
+    void saveProjectThatCannotBeWrittenShowsItsMessage()
+    {
+        imageList().append("/pictures/a.bmp", CellSignature{ 1, 2, 3, 0, 0 });
+        checkFailedSaves([] { Form1->sbsavem->click(); });
+    }
+
+    void saveImageListThatCannotBeWrittenShowsItsMessage()
+    {
+        imageList().append("/pictures/a.bmp", CellSignature{ 1, 2, 3, 0, 0 });
+        imageList().append("/pictures/b.bmp", CellSignature{ 4, 5, 6, 0, 0 });
+        Form1->btnew->click();
+        checkFailedSaves([] { Formnew->Button4Click(); });
+    }
+
+    void loadedProjectWhosePictureHasGoneStopsAtItsFirstCell()
+    {
+        QTemporaryDir dir;
+        const QString first = dir.filePath(QStringLiteral("first.bmp"));
+        const QString second = dir.filePath(QStringLiteral("second.bmp"));
+        writeSolidBmp(first, 200, 30, 10);
+        writeSolidBmp(second, 20, 180, 60);
+        setUpJob({ bytesOf(first), bytesOf(second) });
+        const QString project = dir.filePath(QStringLiteral("job.TSX"));
+        ScriptedDialogs dialogs;
+        dialogs.fileAnswers.push_back(project);
+        Form1->sbsavem->click();
+        QVERIFY(dialogs.messages.empty());
+
+        Form1->sbcls->click();
+        QVERIFY(QFile::remove(second));
+        QSignalSpy ended(Form1, &TForm1::renderEnded);
+        dialogs.fileAnswers.push_back(project);
+        Form1->sbload->click();
+        QVERIFY(ended.wait(30000));
+        QCOMPARE(ended.takeFirst().at(0).toBool(), false);
+
+        // cell (0, 0) uses the first picture and (1, 0) the missing second
+        QCOMPARE(dialogs.messages.size(), size_t(1));
+        QCOMPARE(dialogs.messages[0].text, QStringLiteral("Cannot open file %1").arg(second));
+        QVERIFY(cellIs(0, 0, 200, 30, 10));
+        QVERIFY(cellIs(1, 0, 0, 0, 0));
+        QVERIFY(cellIs(3, 15, 0, 0, 0));
+        QVERIFY(Form1->sbload->isEnabled());
+        QVERIFY(Form1->btsaveimg->isEnabled());
+    }
+
+    void mosaicTooLargeForTheAddressSpaceIsReported()
+    {
+        if (kSanitizedAddressSpace)
+            QSKIP("a sanitizer's shadow memory does not fit under an address space limit");
+        // Through the wizard: the largest size the program accepts, applied
+        // with only 400 MB of address space to spare.
+        QTemporaryDir dir;
+        const QString source = dir.filePath(QStringLiteral("source.bmp"));
+        tsx::testing::gradient(24, 24).WriteBmp(bytesOf(source));
+        ScriptedDialogs dialogs;
+        Form1->btnew->click();
+        dialogs.fileAnswers.push_back(source);
+        Formnew->btloadsource->click();
+        Formnew->btnext1->click();
+        Formnew->sbvcc->setValue(640);
+        Formnew->sbhcc->setValue(640);
+        Formnew->sbcw->setValue(32);
+        Formnew->sbch->setValue(32);
+        {
+            Limit limit(RLIMIT_AS, addressSpaceInUse() + (rlim_t(400) << 20));
+            QVERIFY(limit.set());
+            Formnew->btnext3->click();
+        }
+        QCOMPARE(dialogs.messages.size(), size_t(1));
+        QCOMPARE(dialogs.messages[0].text, QStringLiteral("DIB cannot be made"));
+        QCOMPARE(Formnew->steps->currentWidget(), Formnew->plsize);  // Next did not move on
+        QVERIFY(mosaicJob().mosaicImage.Width() < 20480);
+
+        // and a size that fits is applied as usual afterwards
+        Formnew->sbvcc->setValue(16);
+        Formnew->sbhcc->setValue(16);
+        Formnew->btapply2->click();
+        QCOMPARE(dialogs.messages.size(), size_t(1));
+        QCOMPARE(mosaicJob().mosaicImage.Width(), 512);
+        QCOMPARE(Form1->ddmainimg->size(), QSize(512, 512));
+    }
+};
+
+TSX_WINDOW_TEST_MAIN(FaultsWindowTest)
+#include "reliability_faults_test.moc"
