@@ -42,10 +42,9 @@ namespace tsx {
 namespace {
 const QColor kSilver(192, 192, 192);
 
-// Overview refreshes during a render are at least this far apart, and at
-// least this many times as far as the last one took, so the UI thread stays
-// free for the user most of the time. Each refresh draws only the overview
-// rows completed since the one before.
+// Overview repaints during a render are at least this far apart, and whole
+// redraws (when the render's progress is not known) at least this many times
+// as far as the last one took, so the UI thread stays free for the user.
 constexpr qint64 kOverviewMinGapMs = 200;
 constexpr qint64 kOverviewCostFactor = 2;
 constexpr int kRepaintIntervalMs = 40;
@@ -475,7 +474,17 @@ void TForm1::onRenderRepaint()
 void TForm1::onRenderOverview(int finishedRows)
 {
     m_finishedRows = finishedRows < 0 || m_finishedRows < 0 ? -1 : std::max(m_finishedRows, finishedRows);
-    if (m_overviewPending || !Form3->isVisible())
+    if (!Form3->isVisible())
+        return;
+    if (m_finishedRows >= 0) {
+        // the rows just drawn are reduced now, while they are in the cache;
+        // only the repaint waits
+        bool changed = false;
+        runGuarded(this, [&] { changed = Form3->feedFinishedRows(m_finishedRows); });
+        if (!changed)
+            return;
+    }
+    if (m_overviewPending)
         return;
     m_overviewPending = true;
     const qint64 wait = std::max<qint64>(0, m_nextOverviewAt - m_clock.elapsed());
@@ -490,12 +499,10 @@ void TForm1::flushOverview()
     if (!Form3->isVisible())
         return;
     const qint64 start = m_clock.elapsed();
-    runGuarded(this, [&] {
-        if (m_finishedRows < 0)
-            Form3->UpdateOverview();
-        else
-            Form3->updateOverviewFinished(m_finishedRows);
-    });
+    if (m_finishedRows < 0)
+        runGuarded(this, [&] { Form3->UpdateOverview(); });  // which rows are final is not known
+    else
+        Form3->ddoverview->update();
     const qint64 cost = m_clock.elapsed() - start;
     m_nextOverviewAt = m_clock.elapsed() + std::max(kOverviewMinGapMs, cost * kOverviewCostFactor);
 }
@@ -517,7 +524,12 @@ void TForm1::onRenderEnded(bool ok, const QString& error)
     m_overviewPending = false;
     ddmainimg->update();
     if (Form3->isVisible())
-        runGuarded(this, [&] { Form3->updateOverviewFinished(std::numeric_limits<int>::max()); });
+        runGuarded(this, [&] {
+            if (m_finishedRows < 0)
+                Form3->UpdateOverview();
+            else if (Form3->feedFinishedRows(std::numeric_limits<int>::max()))
+                Form3->ddoverview->update();
+        });
     setRenderingUi(false);
     const auto messages = std::move(m_renderMessages);
     m_renderMessages.clear();

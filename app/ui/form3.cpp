@@ -150,32 +150,55 @@ void TForm3::UpdateOverview()
     ddoverview->update();
 }
 
-void TForm3::updateOverviewFinished(int finishedRows)
+void TForm3::beginRender()
+{
+    m_stream.stop();
+    m_finishedDrawn = 0;
+}
+
+bool TForm3::feedFinishedRows(int finishedRows)
 {
     const Refit fitted = refit();
     if (fitted == Refit::None)
-        return;
-    const int height = ddoverview->DIB().Height();
-    int64_t sourceHeight = 0;
+        return false;
+    TDIB& overview = ddoverview->DIB();
+    const int height = overview.Height();
+    MosaicJob& job = mosaicJob();
+    const TDIB& mosaic = job.mosaicImage;
+    int sourceWidth = 0, sourceHeight = 0;
     {
-        std::lock_guard<std::mutex> lock(mosaicJob().mosaicImageLock);
-        sourceHeight = mosaicJob().mosaicImage.Height();
+        std::lock_guard<std::mutex> lock(job.mosaicImageLock);
+        if (mosaic.Size() <= 10 || mosaic.BitCount() != 24)
+            return false;
+        sourceWidth = mosaic.Width();
+        sourceHeight = mosaic.Height();
     }
-    if (sourceHeight <= 0)
-        return;
-    finishedRows = int(std::clamp<int64_t>(finishedRows, 0, sourceHeight));
+    finishedRows = std::clamp(finishedRows, 0, sourceHeight);
     // overview rows whose every mosaic row is final
     const int complete = int(int64_t(finishedRows) * height / sourceHeight);
+    bool changed = false;
     if (fitted == Refit::Resized) {
         drawRows(0, height, finishedRows);  // new blank pixels: all of it
-    } else {
-        m_finishedDrawn = std::min(m_finishedDrawn, complete);
-        if (m_finishedDrawn == complete)
-            return;
-        drawRows(m_finishedDrawn, complete, finishedRows);
+        m_stream.stop();
+        m_finishedDrawn = complete;
+        changed = true;
     }
-    m_finishedDrawn = complete;
-    ddoverview->update();
+    if (!canReduceAreaAverage(sourceWidth, sourceHeight, overview.Width(), height)) {
+        m_finishedDrawn = std::min(m_finishedDrawn, complete);
+        if (m_finishedDrawn < complete) {
+            drawRows(m_finishedDrawn, complete, finishedRows);
+            m_finishedDrawn = complete;
+            changed = true;
+        }
+        return changed;
+    }
+    // Rows before `complete` are drawn already (by the stream, or by the
+    // whole redraw that preceded a restart).
+    if (!m_stream.reduces(sourceWidth, sourceHeight, overview))
+        m_stream.start(sourceWidth, sourceHeight, overview, complete);
+    const int before = m_stream.completedRows();
+    m_stream.feedUpTo(finishedRows, [&](int y) { return mosaic.ScanLine(y); });
+    return changed || m_stream.completedRows() != before;
 }
 
 void TForm3::redrawFromMosaic()

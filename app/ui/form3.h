@@ -5,6 +5,8 @@
 #include <QRect>
 #include <QWidget>
 
+#include "raster/ui/area_reduce.h"
+
 namespace tsx {
 
 class TDXPaintBox;
@@ -26,11 +28,12 @@ public:
     void UpdateOverview();
     /// While a render draws the mosaic from the top: the mosaic's pixel rows
     /// [0, finishedRows) are final. Refits like UpdateOverview, then draws
-    /// only the overview rows that those rows newly complete, reading them
-    /// without holding the mosaic's lock (the render never writes them again).
-    void updateOverviewFinished(int finishedRows);
-    /// Starts counting finished rows afresh (a render begins).
-    void beginRender() { m_finishedDrawn = 0; }
+    /// the overview rows that those rows newly complete, from the rows not
+    /// read before, without the mosaic's lock (the render never writes them
+    /// again). True when overview rows changed; repainting is the caller's.
+    bool feedFinishedRows(int finishedRows);
+    /// Forgets the rows fed so far (a render begins).
+    void beginRender();
     /// Redraws the overview raster from the mosaic at its current size.
     void redrawFromMosaic();
     /// Shows the window centred on the given frame (the main window's).
@@ -50,7 +53,8 @@ private:
     // are read without the lock.
     void drawRows(int firstRow, int endRow, int finishedRows = 0);
 
-    int m_finishedDrawn = 0;  // overview rows drawn from final mosaic rows
+    AreaReducer m_stream;     // the overview rows of a render, as its rows come
+    int m_finishedDrawn = 0;  // the same, where the overview is larger than the mosaic
 };
 
 }  // namespace tsx

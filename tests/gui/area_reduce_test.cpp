@@ -86,6 +86,40 @@ private slots:
         QVERIFY(sameRows(pieces, expected, 0, dstHeight));
     }
 
+    void streamsRowsAsTheyArrive()
+    {
+        // a target row is written as soon as its last source row was fed,
+        // and not before: after s rows, floor(s * h / H) rows are complete
+        const int srcWidth = 500, srcHeight = 331, dstWidth = 61, dstHeight = 47;
+        const TDIB source = noise(srcWidth, srcHeight, 5);
+        TDIB expected;
+        expected.Allocate(dstWidth, dstHeight, 24);
+        stretchAreaAverage(source, { 0, 0, srcWidth, srcHeight }, expected, { 0, 0, dstWidth, dstHeight });
+        TDIB streamed;
+        streamed.Allocate(dstWidth, dstHeight, 24);
+        AreaReducer reducer;
+        QVERIFY(reducer.start(srcWidth, srcHeight, streamed, 0));
+        QVERIFY(reducer.reduces(srcWidth, srcHeight, streamed));
+        for (int fed = 0; fed < srcHeight; ++fed) {
+            QCOMPARE(reducer.nextSourceRow(), fed);
+            reducer.feed(source.ScanLine(fed));
+            QCOMPARE(reducer.completedRows(), (fed + 1) * dstHeight / srcHeight);
+        }
+        QVERIFY(sameRows(streamed, expected, 0, dstHeight));
+
+        // restarted in the middle, it goes on from the first row it needs
+        streamed.Allocate(dstWidth, dstHeight + 1, 24);
+        QVERIFY(!reducer.reduces(srcWidth, srcHeight, streamed));
+        streamed.Allocate(dstWidth, dstHeight, 24);
+        QVERIFY(reducer.start(srcWidth, srcHeight, streamed, 20));
+        int first = 0, end = 0;
+        coveredSourceRows(srcHeight, dstHeight, 20, 21, first, end);
+        QCOMPARE(reducer.nextSourceRow(), first);
+        while (reducer.nextSourceRow() < srcHeight)
+            reducer.feed(source.ScanLine(reducer.nextSourceRow()));
+        QVERIFY(sameRows(streamed, expected, 20, dstHeight));
+    }
+
     void refusesEnlargement()
     {
         QVERIFY(!canReduceAreaAverage(24, 24, 248, 140));
