@@ -1,6 +1,7 @@
 #include "app/print_layout.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -51,14 +52,18 @@ int parseImageDpi(const std::string& text)
 
 double parseMargin(const std::string& text)
 {
-    const char* s = text.c_str();
-    while (*s == ' ')
+    // from_chars reads a point whatever the process locale says: the window
+    // shows margins with a point, and strtod under a comma locale would
+    // refuse every one of them
+    const char* s = text.data();
+    const char* end = s + text.size();
+    while (s < end && *s == ' ')
         ++s;
-    char* end = nullptr;
-    const double v = std::strtod(s, &end);
-    while (end && *end == ' ')
-        ++end;
-    if (end == s || !end || *end != '\0' || !std::isfinite(v))
+    while (end > s && end[-1] == ' ')
+        --end;
+    double v = 0;
+    const auto [stop, error] = std::from_chars(s, end, v);
+    if (s == end || error != std::errc() || stop != end || !std::isfinite(v))
         throw EConvertError(formatMessage(msg::kNotFloat, text.c_str()));
     return v;
 }

@@ -1,5 +1,8 @@
 #include "app/print_layout.h"
 
+#include <clocale>
+#include <string>
+
 #include <gtest/gtest.h>
 
 #include "raster/errors.h"
@@ -76,6 +79,24 @@ TEST(PrintLayout, MarginTextMustBeANumber)
     }
     EXPECT_THROW(parseMargin("1.2.3"), EConvertError);
     EXPECT_THROW(parseMargin("nan"), EConvertError);
+    EXPECT_THROW(parseMargin("0,5"), EConvertError);
+}
+
+TEST(PrintLayout, MarginReadsAPointUnderACommaLocale)
+{
+    const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+    const char* comma = nullptr;
+    for (const char* name : { "de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8" })
+        if (std::setlocale(LC_NUMERIC, name)) {
+            comma = name;
+            break;
+        }
+    if (!comma)
+        GTEST_SKIP() << "no locale with a decimal comma is installed";
+    double value = 0;
+    EXPECT_NO_THROW(value = parseMargin("0.50"));
+    std::setlocale(LC_NUMERIC, saved.c_str());
+    EXPECT_DOUBLE_EQ(value, 0.5);
 }
 
 }  // namespace
