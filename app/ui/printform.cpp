@@ -13,12 +13,12 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "app/ui/dialogs.h"
@@ -32,6 +32,9 @@ namespace {
 
 // The resolution a PDF page gets until a quality is chosen.
 constexpr int kPdfResolution = 600;
+// What the margin and resolution boxes let one type, beyond their ranges.
+constexpr double kTypedMarginMax = 999.99;
+constexpr int kTypedImageDpiMax = 99999;
 // A band of the raster drawn at once holds about this many bytes.
 constexpr int64_t kBandBytes = 8 << 20;
 
@@ -48,16 +51,17 @@ MarginSpinBox::MarginSpinBox(double smallStep, double bigStep, QWidget* parent)
     // the figures and the layout use a point, whatever the desktop's language
     setLocale(QLocale::c());
     setDecimals(2);
-    setRange(0, kMaxMargin);
+    setRange(0, kTypedMarginMax);
     setSingleStep(smallStep);
     setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
+    connect(lineEdit(), &QLineEdit::textChanged, this, &MarginSpinBox::editTextChanged);
 }
 
 bool MarginSpinBox::stepWithin(double delta)
 {
     interpretText();
     const double target = std::round((value() + delta) * 100.0) / 100.0;
-    if (target < minimum() || target > maximum()) {
+    if (target < 0 || target > kMaxMargin) {
         QApplication::beep();
         return false;
     }
@@ -87,6 +91,43 @@ void MarginSpinBox::keyPressEvent(QKeyEvent* event)
         return;
     }
     QDoubleSpinBox::keyPressEvent(event);
+}
+
+// ---------------------------------------------------------------------------
+
+ImageDpiSpinBox::ImageDpiSpinBox(QWidget* parent)
+    : QSpinBox(parent)
+{
+    setRange(kMinImageDpi, kTypedImageDpiMax);
+    setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
+}
+
+void ImageDpiSpinBox::stepBy(int steps)
+{
+    interpretText();
+    const int64_t target = int64_t(value()) + int64_t(steps) * singleStep();
+    if (target < kMinImageDpi || target > kMaxImageDpi) {
+        QApplication::beep();
+        return;
+    }
+    QSpinBox::stepBy(steps);
+}
+
+QAbstractSpinBox::StepEnabled ImageDpiSpinBox::stepEnabled() const
+{
+    StepEnabled enabled = StepNone;
+    if (value() < kMaxImageDpi)
+        enabled |= StepUpEnabled;
+    if (value() > kMinImageDpi)
+        enabled |= StepDownEnabled;
+    return enabled;
+}
+
+void ImageDpiSpinBox::limitToRange()
+{
+    interpretText();
+    if (value() != limitImageDpiOnLeave(value()))
+        setValue(limitImageDpiOnLeave(value()));
 }
 
 // ---------------------------------------------------------------------------
@@ -208,11 +249,9 @@ TPrintform::TPrintform(QWidget* parent)
     cbPQ->setCurrentIndex(-1);
     Lpres = new QLabel(QStringLiteral("unknown"), GroupBox3);
     Lpres->setObjectName(QStringLiteral("Lpres"));
-    seidpi = new QSpinBox(GroupBox3);
+    seidpi = new ImageDpiSpinBox(GroupBox3);
     seidpi->setObjectName(QStringLiteral("seidpi"));
-    seidpi->setRange(kMinImageDpi, kMaxImageDpi);
     seidpi->setValue(150);
-    seidpi->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
     lpisize = new QLabel(QStringLiteral("unknown"), GroupBox3);
     lpisize->setObjectName(QStringLiteral("lpisize"));
     lpcsize = new QLabel(QStringLiteral("unknown"), GroupBox3);
@@ -242,7 +281,9 @@ TPrintform::TPrintform(QWidget* parent)
     buttons->addWidget(Button2);
     column->addLayout(buttons);
 
-    connect(spTop, &QDoubleSpinBox::textChanged, this, &TPrintform::btrenewClick);
+    // the top margin refreshes on every edit, so a box emptied while typing
+    // is reported at once
+    connect(spTop, &MarginSpinBox::editTextChanged, this, &TPrintform::btrenewClick);
     connect(spTop, &QDoubleSpinBox::editingFinished, this, &TPrintform::spTopExit);
     connect(spleft, &QDoubleSpinBox::valueChanged, this, &TPrintform::spleftChange);
     connect(spleft, &QDoubleSpinBox::editingFinished, this, &TPrintform::spTopExit);
@@ -250,7 +291,10 @@ TPrintform::TPrintform(QWidget* parent)
     connect(rbl, &QRadioButton::clicked, this, &TPrintform::btrenewClick);
     connect(cbPQ, &QComboBox::currentIndexChanged, this, &TPrintform::btrenewClick);
     connect(seidpi, &QSpinBox::valueChanged, this, &TPrintform::seidpiExit);
-    connect(seidpi, &QSpinBox::editingFinished, this, &TPrintform::seidpiExit);
+    connect(seidpi, &QSpinBox::editingFinished, this, [this] {
+        seidpi->limitToRange();
+        seidpiExit();
+    });
     connect(Button1, &QPushButton::clicked, this, &TPrintform::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TPrintform::Button2Click);
     connect(btrenew, &QPushButton::clicked, this, &TPrintform::btrenewClick);

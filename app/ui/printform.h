@@ -7,6 +7,7 @@
 #include <memory>
 
 #include <QDoubleSpinBox>
+#include <QSpinBox>
 #include <QWidget>
 
 #include "app/print_layout.h"
@@ -19,16 +20,15 @@ class QPainter;
 class QPrinter;
 class QPushButton;
 class QRadioButton;
-class QSpinBox;
 
 namespace tsx {
 
 inline constexpr const char* kPdfTitle = "Save Printed Page As";
 inline constexpr const char* kPdfFilter = "PDF File|*.pdf";
 
-/// A margin box: two decimals within 0..10; the arrows and Up/Down add the
-/// small step, Page Up/Down the big one, and a step that would leave the
-/// range is refused with a beep.
+/// A margin box: two decimals; the arrows and Up/Down add the small step,
+/// Page Up/Down the big one, and a step that would leave 0..10 is refused
+/// with a beep. Larger values can be typed; the window brings them back.
 class MarginSpinBox : public QDoubleSpinBox {
     Q_OBJECT
 public:
@@ -37,12 +37,31 @@ public:
     /// One big step up (+1) or down (-1), refused like a small one.
     void bigStepBy(int steps);
 
+signals:
+    /// Every change of the text, also to one that is not a number yet.
+    void editTextChanged(const QString& text);
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
     bool stepWithin(double delta);
     double m_bigStep;
+};
+
+/// The image resolution box: steps stay within 50..1200; larger numbers can
+/// be typed and hold while the box has the focus, and leaving it brings
+/// them back to 1200 (less than 50 becomes 50).
+class ImageDpiSpinBox : public QSpinBox {
+    Q_OBJECT
+public:
+    explicit ImageDpiSpinBox(QWidget* parent = nullptr);
+    void stepBy(int steps) override;
+    /// Brings a typed value back within 50..1200.
+    void limitToRange();
+
+protected:
+    StepEnabled stepEnabled() const override;
 };
 
 /// Draws a 24-bit raster stretched into target (nearest pixel) band by band,
@@ -69,7 +88,7 @@ public:
     QGroupBox* GroupBox3 = nullptr;  // image size and quality
     QComboBox* cbPQ = nullptr;
     QLabel* Lpres = nullptr;
-    QSpinBox* seidpi = nullptr;
+    ImageDpiSpinBox* seidpi = nullptr;
     QLabel* lpisize = nullptr;
     QLabel* lpcsize = nullptr;
     QPushButton* Button1 = nullptr;
