@@ -4,10 +4,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
-#include <optional>
 #include <thread>
 
 #include "raster/byte_io.h"
