@@ -1,7 +1,7 @@
 #include "wizard/mosaic_size.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <mutex>
 #include <string>
 
@@ -27,9 +27,10 @@ void recomputeSize(MosaicSettings& settings, int rows, int cols, int cellWidth, 
 
 std::string formatShortest(double value, char decimalSeparator)
 {
+    // to_chars, not printf: the desktop's locale must not pick the separator
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.15g", value);
-    std::string out = buf;
+    const auto result = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
+    std::string out(buf, result.ptr);
     for (char& ch : out) {
         if (ch == '.')
             ch = decimalSeparator;
