@@ -155,6 +155,8 @@ void drawRasterBands(QPainter& painter, const TDIB& raster, const TRect& target,
     painter.save();
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     painter.setRenderHint(QPainter::Antialiasing, false);
+    // a PDF page keeps the mosaic's pixels exactly instead of as JPEG
+    painter.setRenderHint(QPainter::LosslessImageRendering, true);
     for (int y0 = 0; y0 < height; y0 += bandRows) {
         const int y1 = std::min(height, y0 + bandRows);
         // band edges land where the whole stretch puts them, so the bands
@@ -303,7 +305,10 @@ TPrintform::TPrintform(QWidget* parent)
     if (auto* main = qobject_cast<TForm1*>(parent))
         connect(main, &TForm1::renderingChanged, Button1, [this](bool rendering) { Button1->setEnabled(!rendering); });
 
-    setFixedSize(290, 293);
+    // 290 x 293 fits the controls in a small font; a larger desktop font
+    // widens the window rather than cutting the labels
+    const QSize needed = sizeHint().expandedTo(minimumSizeHint());
+    setFixedSize(std::max(290, needed.width()), std::max(293, needed.height()));
 }
 
 TPrintform::~TPrintform() = default;
