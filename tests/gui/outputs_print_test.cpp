@@ -91,33 +91,11 @@ private slots:
         mosaicJob().settings = MosaicSettings{};
     }
 
-    void controlsStartAsTheWindowDescribesThem()
-    {
-        QCOMPARE(Printform->minimumSize(), Printform->maximumSize());
-        QVERIFY(Printform->width() >= 290 && Printform->height() >= 293);
-        QCOMPARE(Printform->Lpres->text(), QStringLiteral("unknown"));
-        QCOMPARE(Printform->lpisize->text(), QStringLiteral("unknown"));
-        QCOMPARE(Printform->lpcsize->text(), QStringLiteral("unknown"));
-        QCOMPARE(Printform->spTop->value(), 0.5);
-        QCOMPARE(Printform->spleft->value(), 0.5);
-        QCOMPARE(Printform->spTop->decimals(), 2);
-        QCOMPARE(Printform->seidpi->value(), 150);
-        QVERIFY(Printform->rbp->isChecked());
-        QCOMPARE(Printform->rbp->text(), QStringLiteral("Portait"));
-        QCOMPARE(Printform->cbPQ->currentIndex(), -1);
-        QCOMPARE(Printform->cbPQ->placeholderText(), QStringLiteral("Normal"));
-        QCOMPARE(Printform->cbPQ->count(), 4);
-        QCOMPARE(Printform->cbPQ->itemText(0), QStringLiteral("Best "));
-        QCOMPARE(Printform->cbPQ->itemText(3), QStringLiteral("Fast DRAFT"));
-        QCOMPARE(Printform->Button1->text(), QStringLiteral("Print"));
-        QCOMPARE(Printform->Button2->text(), QStringLiteral("Cancel"));
-        QVERIFY(Printform->btrenew->isHidden());
-    }
-
     void figuresOfA1024PixelMosaicOnA600DpiPrinter()
     {
         Printform->setPrinter(pdfPrinter(600));
         setMosaic(1024, 1024, 48, 48);
+        QCOMPARE(Printform->lpisize->text(), QStringLiteral("unknown"));
         QTest::mouseClick(Form1->SpeedButton2, Qt::LeftButton);
         QVERIFY(Printform->isVisible());
         QCOMPARE(Printform->Lpres->text(), QStringLiteral("600 X 600"));
@@ -305,6 +283,12 @@ private slots:
         QVERIFY(near(page.pixel(552, 100), kWhite));
         QVERIFY(near(page.pixel(300, 48), kWhite));
         QVERIFY(near(page.pixel(300, 252), kWhite));
+
+        const QString nowhere = dir.filePath(QStringLiteral("gone/page.pdf"));
+        dialogs.fileAnswers.push_back(nowhere);
+        Printform->Button1->click();
+        QCOMPARE(dialogs.messages.size(), size_t(1));
+        QCOMPARE(dialogs.messages[0].text, QStringLiteral("Cannot create file %1").arg(nowhere));
     }
 
     void bandsTileTheRectangleAsOneNearestPixelStretch()
