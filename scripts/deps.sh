@@ -7,7 +7,7 @@ pkgs=(cmake g++ make ccache pkg-config
       qt6-base-dev libqt6svg6-dev
       libgtest-dev googletest libbenchmark-dev libcli11-dev
       clang libclang-rt-14-dev
-      xvfb xauth)
+      xvfb xauth poppler-utils)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
