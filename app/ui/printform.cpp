@@ -36,7 +36,7 @@ constexpr int kPdfResolution = 600;
 constexpr double kTypedMarginMax = 999.99;
 constexpr int kTypedImageDpiMax = 99999;
 // A band of the raster drawn at once holds about this many bytes.
-constexpr int64_t kBandBytes = 8 << 20;
+constexpr int64_t kBandBytes = 2 << 20;
 
 QString fromUtf8(const std::string& text) { return QString::fromStdString(text); }
 
