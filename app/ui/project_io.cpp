@@ -64,6 +64,12 @@ void loadProjectFile(TForm1& window, const QString& fileName)
 
     MosaicJob& job = mosaicJob();
     commitProject(std::move(contents), job, imageList());
+    // the status bar describes the loaded job even when its mosaic finds no room
+    const SizeStatusTexts texts = sizeStatusTexts(job.settings);
+    window.setStatusText(0, QString::fromStdString(texts.cells));
+    window.setStatusText(1, QString::fromStdString(texts.cellSize));
+    window.setStatusText(2, QString::fromStdString(texts.mosaicSize));
+    window.setStatusText(3, QString::fromStdString(imageList().statusText()));
     // the old pixels are released before the new ones are taken, so the view
     // follows whatever the raster holds, also when there was no room
     auto fitView = [&] {
@@ -80,12 +86,6 @@ void loadProjectFile(TForm1& window, const QString& fileName)
         throw;
     }
     fitView();
-
-    const SizeStatusTexts texts = sizeStatusTexts(job.settings);
-    window.setStatusText(0, QString::fromStdString(texts.cells));
-    window.setStatusText(1, QString::fromStdString(texts.cellSize));
-    window.setStatusText(2, QString::fromStdString(texts.mosaicSize));
-    window.setStatusText(3, QString::fromStdString(imageList().statusText()));
 
     if (Form3 && Form3->isVisible())
         Form3->UpdateOverview();
