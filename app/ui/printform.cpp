@@ -311,7 +311,14 @@ TPrintform::TPrintform(QWidget* parent)
     setFixedSize(std::max(290, needed.width()), std::max(293, needed.height()));
 }
 
-TPrintform::~TPrintform() = default;
+TPrintform::~TPrintform()
+{
+    // Closing the window finishes an edit still open in a margin or the
+    // resolution box; its signals must not refresh a window whose members
+    // are already gone.
+    for (QAbstractSpinBox* box : findChildren<QAbstractSpinBox*>())
+        box->blockSignals(true);
+}
 
 QPrinter& TPrintform::printer()
 {

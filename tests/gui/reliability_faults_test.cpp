@@ -7,11 +7,14 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <mutex>
 
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -21,6 +24,8 @@
 
 #include "app/ui/dialogs.h"
 #include "app/ui/form3.h"
+#include "app/ui/form7.h"
+#include "app/ui/printform.h"
 #include "engine/mosaic_job.h"
 #include "gui_test_support.h"
 #include "raster/ui/dxpaintbox.h"
@@ -223,6 +228,33 @@ private slots:
         checkFailedSaves([] { Formnew->Button4Click(); });
     }
 
+    void saveTextFileThatCannotBeWrittenShowsItsMessage()
+    {
+        Form1->SpeedButton5->click();
+        Form7->btgetstat->click();
+        QVERIFY(Form7->Memo1->toPlainText().size() > 16);
+        checkFailedSaves([] { Form7->Button1Click(); });
+    }
+
+    void aMarginLeftHalfTypedWhenTheProgramEndsIsNoCrash()
+    {
+        ScriptedDialogs dialogs;
+        Form1->SpeedButton2->click();
+        QVERIFY(Printform->isVisible());
+        auto* edit = Printform->spTop->findChild<QLineEdit*>();
+        QVERIFY(edit);
+        edit->selectAll();
+        QTest::keyClick(edit, Qt::Key_Backspace);
+        QCOMPARE(Printform->spTop->text(), QString());
+        // Ending the program closes the window with the edit still open: the
+        // edit is finished once more (the margin's own message may show),
+        // and nothing refreshes the window while it is being taken apart.
+        destroyForms();
+        for (const auto& m : dialogs.messages)
+            QCOMPARE(m.text, QStringLiteral("'' is not a valid floating point value"));
+        testing::startProgram();
+    }
+
     void loadedProjectWhosePictureHasGoneStopsAtItsFirstCell()
     {
         QTemporaryDir dir;
@@ -253,6 +285,73 @@ private slots:
         QVERIFY(cellIs(3, 15, 0, 0, 0));
         QVERIFY(Form1->sbload->isEnabled());
         QVERIFY(Form1->btsaveimg->isEnabled());
+    }
+
+    void imageListWhosePictureHasGoneStopsTheRenderAtItsFirstCell()
+    {
+        // The ImageList saved from a folder, a picture deleted, the list
+        // loaded back through the wizard and the mosaic finished.
+        QTemporaryDir dir;
+        const QString source = dir.filePath(QStringLiteral("source.bmp"));
+        tsx::testing::gradient(64, 48).WriteBmp(bytesOf(source));
+        const QString folder = dir.filePath(QStringLiteral("pictures"));
+        QVERIFY(QDir().mkpath(folder));
+        const std::vector<std::string> pictures = tsx::testing::writePictures(folder, 12);
+        ScriptedDialogs dialogs;
+        Form1->btnew->click();
+        dialogs.fileAnswers.push_back(source);
+        Formnew->btloadsource->click();
+        Formnew->btnext1->click();
+        Formnew->sbvcc->setValue(16);
+        Formnew->sbhcc->setValue(16);
+        Formnew->sbcw->setValue(24);
+        Formnew->sbch->setValue(24);
+        Formnew->btnext3->click();
+        dialogs.fileAnswers.push_back(folder);
+        Formnew->btloadcell2->click();
+        QCOMPARE(imageList().count(), size_t(12));
+        const QString list = dir.filePath(QStringLiteral("pictures.iml"));
+        dialogs.fileAnswers.push_back(list);
+        Formnew->Button4Click();
+        Formnew->btclearClick();
+        QCOMPARE(imageList().count(), size_t(0));
+        dialogs.fileAnswers.push_back(list);
+        Formnew->Button3Click();
+        QCOMPARE(imageList().count(), size_t(12));
+        const int gone = 4;
+        QVERIFY(QFile::remove(QString::fromStdString(pictures[gone])));
+        Formnew->btnext2->click();
+        QVERIFY(dialogs.messages.empty());
+
+        TDIB before;
+        {
+            std::lock_guard<std::mutex> lock(mosaicJob().mosaicImageLock);
+            before = mosaicJob().mosaicImage;
+            before.RowPointer(0);  // a copy of its own, not shared storage
+        }
+        QSignalSpy ended(Form1, &TForm1::renderEnded);
+        Formnew->btfinish->click();
+        QVERIFY(ended.count() == 1 || ended.wait(60000));
+        QCOMPARE(ended.at(0).at(0).toBool(), false);
+        QCOMPARE(dialogs.messages.size(), size_t(1));
+        QCOMPARE(dialogs.messages[0].text, QStringLiteral("Cannot open file %1").arg(QString::fromStdString(pictures[gone])));
+
+        // the cells before the first use of the lost picture are drawn, the
+        // others still show what was there before the render
+        int firstUse = -1;
+        for (int cell = 0; cell < 256 && firstUse < 0; ++cell)
+            if (mosaicJob().placementGrid.at(cell % 16, cell / 16).imageIndex == gone)
+                firstUse = cell;
+        QVERIFY(firstUse >= 0);
+        std::lock_guard<std::mutex> lock(mosaicJob().mosaicImageLock);
+        const TDIB& after = mosaicJob().mosaicImage;
+        for (int cell = 0; cell < 256; ++cell) {
+            const int x = (cell % 16) * 24, y = (cell / 16) * 24;
+            bool same = true;
+            for (int row = y; row < y + 24 && same; ++row)
+                same = std::memcmp(after.ScanLine(row) + x * 3, before.ScanLine(row) + x * 3, 24 * 3) == 0;
+            QVERIFY2(same == (cell >= firstUse), qPrintable(QStringLiteral("cell %1, first use %2").arg(cell).arg(firstUse)));
+        }
     }
 
     void mosaicTooLargeForTheAddressSpaceIsReported()
