@@ -25,7 +25,14 @@ using namespace tsx;
 
 namespace {
 
-constexpr int kRows = 640, kCols = 640, kCell = 8, kPictures = 12;
+// Long enough a render for many rounds of input; the sanitizer's build is
+// ten times slower and needs fewer cells for as many.
+#if defined(__SANITIZE_THREAD__)
+constexpr int kRows = 240, kCols = 240;
+#else
+constexpr int kRows = 640, kCols = 640;
+#endif
+constexpr int kCell = 8, kPictures = 12;
 
 uint8_t channel(int k, int factor, int base) { return uint8_t(base + k * factor); }
 
