@@ -147,6 +147,7 @@ void TForm3::UpdateOverview()
     if (refit() == Refit::None)
         return;
     drawRows(0, ddoverview->DIB().Height());
+    m_redrawn = true;
     ddoverview->update();
 }
 
@@ -154,6 +155,8 @@ void TForm3::beginRender()
 {
     m_stream.stop();
     m_finishedDrawn = 0;
+    m_lastFinished = 0;
+    m_redrawn = false;
 }
 
 bool TForm3::feedFinishedRows(int finishedRows)
@@ -182,9 +185,17 @@ bool TForm3::feedFinishedRows(int finishedRows)
         m_stream.stop();
         m_finishedDrawn = complete;
         changed = true;
+    } else if (m_redrawn) {
+        // A whole redraw since the last call read rows that may not have
+        // been final then; only those final at the last call are sure.
+        m_stream.stop();
+        m_finishedDrawn = int(int64_t(m_lastFinished) * height / sourceHeight);
     }
+    m_redrawn = false;
+    m_lastFinished = finishedRows;
+    m_finishedDrawn = std::min(m_finishedDrawn, complete);
+
     if (!canReduceAreaAverage(sourceWidth, sourceHeight, overview.Width(), height)) {
-        m_finishedDrawn = std::min(m_finishedDrawn, complete);
         if (m_finishedDrawn < complete) {
             drawRows(m_finishedDrawn, complete, finishedRows);
             m_finishedDrawn = complete;
@@ -192,18 +203,18 @@ bool TForm3::feedFinishedRows(int finishedRows)
         }
         return changed;
     }
-    // Rows before `complete` are drawn already (by the stream, or by the
-    // whole redraw that preceded a restart).
     if (!m_stream.reduces(sourceWidth, sourceHeight, overview))
-        m_stream.start(sourceWidth, sourceHeight, overview, complete);
+        m_stream.start(sourceWidth, sourceHeight, overview, m_finishedDrawn);
     const int before = m_stream.completedRows();
     m_stream.feedUpTo(finishedRows, [&](int y) { return mosaic.ScanLine(y); });
-    return changed || m_stream.completedRows() != before;
+    m_finishedDrawn = m_stream.completedRows();
+    return changed || m_finishedDrawn != before;
 }
 
 void TForm3::redrawFromMosaic()
 {
     drawRows(0, ddoverview->DIB().Height());
+    m_redrawn = true;
     ddoverview->update();
 }
 

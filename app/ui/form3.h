@@ -53,8 +53,14 @@ private:
     // are read without the lock.
     void drawRows(int firstRow, int endRow, int finishedRows = 0);
 
-    AreaReducer m_stream;     // the overview rows of a render, as its rows come
-    int m_finishedDrawn = 0;  // the same, where the overview is larger than the mosaic
+    // While a render runs: overview rows [0, m_finishedDrawn) are drawn from
+    // final mosaic rows, m_stream goes on from there, m_lastFinished is the
+    // last count of final mosaic rows, and m_redrawn tells that a whole
+    // redraw has read rows that were perhaps not final.
+    AreaReducer m_stream;
+    int m_finishedDrawn = 0;
+    int m_lastFinished = 0;
+    bool m_redrawn = false;
 };
 
 }  // namespace tsx

@@ -1,6 +1,8 @@
 // The main window and the overview window driven through their controls.
 #include <cstring>
+#include <limits>
 #include <mutex>
+#include <random>
 
 #include <QAction>
 #include <QFile>
@@ -39,6 +41,19 @@ bool allPixels(const TDIB& dib, uint8_t blue, uint8_t green, uint8_t red)
 }
 
 bool isSilver(const TDIB& dib) { return allPixels(dib, 192, 192, 192); }
+
+TDIB noise(int width, int height, unsigned seed)
+{
+    std::mt19937 random(seed);
+    TDIB dib;
+    dib.Allocate(width, height, 24);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* p = dib.RowPointer(y);
+        for (int x = 0; x < width * 3; ++x)
+            p[x] = uint8_t(random());
+    }
+    return dib;
+}
 
 TDIB solid(int width, int height, uint8_t blue, uint8_t green, uint8_t red)
 {
@@ -313,6 +328,46 @@ private slots:
         Form3->resize(200, 300);
         QCOMPARE(overview.Width(), 150);
         QCOMPARE(overview.Height(), 300);
+    }
+
+    void overviewFollowsARenderRowByRow()
+    {
+        // A render finishes the mosaic from the top; the overview takes the
+        // finished rows as they are reported, survives a resize midway, and
+        // ends equal to one stretch of the finished mosaic. Both a reduced
+        // and an enlarged overview.
+        for (const QSize mosaicSize : { QSize(900, 600), QSize(120, 70) }) {
+            const int w = mosaicSize.width(), h = mosaicSize.height();
+            Form3->resize(248, 165);
+            Form1->ddmainimg->resize(900, 600);
+            setMosaic(noise(w, h, 1));
+            Form3->UpdateOverview();
+            const TDIB finished = noise(w, h, 2);
+            Form3->beginRender();
+            int done = 0;
+            for (int step = 0; done < h; ++step) {
+                const int next = std::min(h, done + 7 + step % 23);
+                {
+                    std::lock_guard<std::mutex> lock(mosaicJob().mosaicImageLock);
+                    for (int y = done; y < next; ++y)
+                        std::memcpy(mosaicJob().mosaicImage.RowPointer(y), finished.ScanLine(y), size_t(w) * 3);
+                }
+                done = next;
+                Form3->feedFinishedRows(done);
+                if (step == 5)
+                    Form3->resize(200, 300);
+            }
+            Form3->feedFinishedRows(std::numeric_limits<int>::max());
+            const TDIB& overview = Form3->ddoverview->DIB();
+            QCOMPARE(overview.Width(), 200);
+            QCOMPARE(overview.Height(), 133);
+            TDIB expected;
+            expected.Allocate(200, 133, 24);
+            stretchAreaAverage(finished, { 0, 0, w, h }, expected, { 0, 0, 200, 133 });
+            for (int y = 0; y < 133; ++y)
+                QVERIFY2(std::memcmp(overview.ScanLine(y), expected.ScanLine(y), 200 * 3) == 0,
+                         qPrintable(QStringLiteral("%1 x %2, row %3").arg(w).arg(h).arg(y)));
+        }
     }
 
     void outOfMemoryWhileSizingKeepsTheOldRaster()
