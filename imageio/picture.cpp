@@ -20,7 +20,7 @@ void TBitmap::LoadFromMemory(const uint8_t* data, size_t size)
     // rows are read right after the colour table
     if (fileHeader[0] != 'B' || fileHeader[1] != 'M')
         throw EInvalidGraphic(msg::kBitmapInvalid);
-    readDibBody(r, dib_, DibReadRules{true, kMaxPicturePixels});
+    readDibBody(r, dib_, DibReadRules{true, kMaxBitmapPixels});
 }
 
 void TBitmap::SetPixelFormat24()

@@ -13,6 +13,10 @@ namespace tsx {
 // make us allocate gigabytes.
 inline constexpr int64_t kMaxPicturePixels = int64_t(1) << 28;  // 268 megapixels
 
+// Bitmaps may be as large as the largest mosaic the program writes
+// (20480 x 20480), so that every mosaic it saved can be opened again.
+inline constexpr int64_t kMaxBitmapPixels = int64_t(20480) * 20480;
+
 // A bitmap of the platform: a raster of any bit count. Every decoder class
 // derives from it; LoadPicture turns it into 24 bits per pixel.
 class TBitmap : public TGraphic {

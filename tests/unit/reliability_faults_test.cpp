@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "engine_test_support.h"
+#include "imageio/picture.h"
 #include "raster/byte_io.h"
 #include "raster/errors.h"
 
@@ -252,6 +253,51 @@ TEST_F(FaultTest, AMosaicTooLargeForTheAddressSpaceIsReportedNotFatal)
               1);
     EXPECT_EQ(m_err, "DIB cannot be made\n");
     EXPECT_FALSE(fs::exists(path("big.bmp")));
+}
+
+// A bitmap of the largest mosaic's size, one bit a pixel so that the test
+// stays small: the reader's bound on pixels must not refuse what the program
+// itself writes, and still refuses one row more.
+TEST(LargestMosaic, ABitmapOfItsSizeOpensAndOneRowMoreIsRefused)
+{
+    constexpr int side = 20480;
+    constexpr uint32_t rowBytes = side / 8;
+    auto bitmapFile = [&](int height) {
+        std::vector<uint8_t> file;
+        ByteWriter w(file);
+        const uint32_t image = rowBytes * uint32_t(height);
+        w.u16le(0x4D42);
+        w.u32le(62 + image);
+        w.u32le(0);
+        w.u32le(62);
+        w.u32le(40);
+        w.i32le(side);
+        w.i32le(height);
+        w.u16le(1);
+        w.u16le(1);
+        w.u32le(0);
+        w.u32le(image);
+        w.zeros(16);
+        w.u32le(0x00000000);  // black
+        w.u32le(0x00FFFFFF);  // white
+        w.zeros(image);
+        file[62 + image - rowBytes] = 0x80;  // top row, first pixel white
+        return file;
+    };
+    TBitmap bitmap;
+    const std::vector<uint8_t> largest = bitmapFile(side);
+    bitmap.LoadFromMemory(largest.data(), largest.size());
+    EXPECT_EQ(bitmap.Width(), side);
+    EXPECT_EQ(bitmap.Height(), side);
+    EXPECT_EQ(bitmap.Dib().ScanLine(0)[0], 0x80);
+
+    const std::vector<uint8_t> taller = bitmapFile(side + 1);
+    try {
+        bitmap.LoadFromMemory(taller.data(), taller.size());
+        ADD_FAILURE() << "a bitmap larger than any mosaic was read";
+    } catch (const EInvalidGraphic& e) {
+        EXPECT_STREQ(e.what(), "Bitmap image is not valid");
+    }
 }
 
 TEST(AddressSpaceLimit, AFailedAllocationKeepsTheRasterAndTheProcessGoesOn)
