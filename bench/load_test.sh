@@ -57,7 +57,7 @@ check_bmp() {
     status=1
     return
   fi
-  echo "$what: $size bytes, header right, reads back (signature ${sig##* })"
+  echo "$what: $size bytes, header right, reads back (signature ${sig#"$file "})"
 }
 
 # check_peak <time -v log> <what>
