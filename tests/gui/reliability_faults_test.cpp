@@ -169,7 +169,8 @@ class FaultsWindowTest : public QObject {
             { dir.filePath(QStringLiteral("no/such/folder.out")), RLIM_INFINITY },
             { old, 16 },  // the disk fills part-way through
         };
-        if (isCharacterDevice("/dev/full"))
+        const bool deviceThere = isCharacterDevice("/dev/full");
+        if (deviceThere)  // a device is written in place, never replaced
             targets.push_back({ QStringLiteral("/dev/full"), RLIM_INFINITY });
 
         ScriptedDialogs dialogs;
@@ -187,9 +188,10 @@ class FaultsWindowTest : public QObject {
         QCOMPARE(contents(old), QByteArray("the old contents"));
         QCOMPARE(temporaryFiles(dir.path()), QStringList());
         QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("no"))));
-        if (isCharacterDevice("/dev/full"))
+        if (deviceThere) {
+            QVERIFY(isCharacterDevice("/dev/full"));
             QCOMPARE(temporaryFiles(QStringLiteral("/dev")), QStringList());
-        QVERIFY(!isCharacterDevice("/dev/full") || QFileInfo(QStringLiteral("/dev/full")).exists());
+        }
 
         // the program goes on: the same command now succeeds
         const QString good = dir.filePath(QStringLiteral("good.out"));
