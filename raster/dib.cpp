@@ -1,6 +1,7 @@
 #include "raster/dib.h"
 
 #include <algorithm>
+#include <iterator>
 #include <sys/mman.h>
 
 #include <climits>
@@ -510,12 +511,13 @@ const std::vector<uint8_t>& blankRasterStoredForm()
 {
     static const std::vector<uint8_t> form = [] {
         // info header: 24 × 24, 1 plane, 24 bits, uncompressed, 1,728 bytes of rows
-        std::vector<uint8_t> bytes = {
+        static constexpr uint8_t header[40] = {
             0x28, 0x00, 0x00, 0x00, 0x18, 0x00, 0x00, 0x00, 0x18, 0x00, 0x00, 0x00, 0x01, 0x00,
             0x18, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
             0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
         };
-        bytes.resize(40 + 24 * 72, 0xC0);  // silver: blue, green, red all 192
+        std::vector<uint8_t> bytes(sizeof header + 24 * 72, 0xC0);  // silver: blue, green, red all 192
+        std::copy(std::begin(header), std::end(header), bytes.begin());
         return bytes;
     }();
     return form;
