@@ -5,6 +5,20 @@
 
 namespace tsx {
 
+namespace {
+
+// Writes as much of a run of count bytes as the output still holds and
+// returns how many that was.
+ptrdiff_t fillRun(uint8_t*& out, uint8_t* outEnd, uint8_t value, ptrdiff_t count)
+{
+    const ptrdiff_t n = std::min<ptrdiff_t>(count, outEnd - out);
+    std::memset(out, value, size_t(n));
+    out += n;
+    return n;
+}
+
+}  // namespace
+
 size_t TPackbitsRLE::Decode(std::span<const uint8_t>& src, std::span<uint8_t> dst)
 {
     const uint8_t* in = src.data();
@@ -13,10 +27,7 @@ size_t TPackbitsRLE::Decode(std::span<const uint8_t>& src, std::span<uint8_t> ds
     uint8_t* const outEnd = out + dst.size();
     while (out < outEnd) {
         if (m_repeat > 0) {
-            const int n = int(std::min<ptrdiff_t>(m_repeat, outEnd - out));
-            std::memset(out, m_value, size_t(n));
-            out += n;
-            m_repeat -= n;
+            m_repeat -= int(fillRun(out, outEnd, m_value, m_repeat));
             continue;
         }
         if (m_literal > 0) {
@@ -53,10 +64,7 @@ size_t TPCXRLE::Decode(std::span<const uint8_t>& src, std::span<uint8_t> dst)
     uint8_t* const outEnd = out + dst.size();
     while (out < outEnd) {
         if (m_repeat > 0) {
-            const int n = int(std::min<ptrdiff_t>(m_repeat, outEnd - out));
-            std::memset(out, m_value, size_t(n));
-            out += n;
-            m_repeat -= n;
+            m_repeat -= int(fillRun(out, outEnd, m_value, m_repeat));
             continue;
         }
         if (in == inEnd)
@@ -107,9 +115,7 @@ size_t TSGIRLE::Decode(std::span<const uint8_t>& src, std::span<uint8_t> dst)
                 break;
             const uint8_t value = in[0];
             in += step;
-            const ptrdiff_t n = std::min<ptrdiff_t>(count, outEnd - out);
-            std::memset(out, value, size_t(n));
-            out += n;
+            fillRun(out, outEnd, value, count);
         }
     }
     src = src.subspan(size_t(in - src.data()));
@@ -132,10 +138,7 @@ size_t TCUTRLE::Decode(std::span<const uint8_t>& src, std::span<uint8_t> dst)
         if (control & 0x80) {
             if (in == inEnd)
                 break;
-            const uint8_t value = *in++;
-            const ptrdiff_t n = std::min<ptrdiff_t>(count, outEnd - out);
-            std::memset(out, value, size_t(n));
-            out += n;
+            fillRun(out, outEnd, *in++, count);
         } else {
             const ptrdiff_t n = std::min<ptrdiff_t>({count, outEnd - out, inEnd - in});
             std::memcpy(out, in, size_t(n));
@@ -163,10 +166,7 @@ size_t TRLADecoder::Decode(std::span<const uint8_t>& src, std::span<uint8_t> dst
         } else {
             if (in == inEnd)
                 break;
-            const uint8_t value = *in++;
-            const ptrdiff_t n = std::min<ptrdiff_t>(control + 1, outEnd - out);
-            std::memset(out, value, size_t(n));
-            out += n;
+            fillRun(out, outEnd, *in++, control + 1);
         }
     }
     src = src.subspan(size_t(in - src.data()));
