@@ -1,5 +1,4 @@
 // The in-place reduction behind the overview gives the raster filter's bytes.
-#include <random>
 
 #include <QTest>
 
@@ -7,21 +6,9 @@
 #include "raster/ui/area_reduce.h"
 
 using namespace tsx;
+using tsx::testing::noise;
 
 namespace {
-
-TDIB noise(int width, int height, unsigned seed)
-{
-    std::mt19937 random(seed);
-    TDIB dib;
-    dib.Allocate(width, height, 24);
-    for (int y = 0; y < height; ++y) {
-        uint8_t* p = dib.RowPointer(y);
-        for (int x = 0; x < width * 3; ++x)
-            p[x] = uint8_t(random());
-    }
-    return dib;
-}
 
 bool sameRows(const TDIB& a, const TDIB& b, int first, int end)
 {

@@ -1,14 +1,23 @@
-// Shared helpers of the window tests: a fresh set of windows per test and an
-// offscreen platform when none was chosen.
+// Shared helpers of the window tests: a fresh set of windows per test, an
+// offscreen platform when none was chosen, and the pictures and placed jobs
+// the tests start from.
 #pragma once
 
+#include <cstdint>
 #include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
 
 #include <QApplication>
+#include <QFile>
+#include <QString>
 #include <QTest>
 
 #include "app/ui/form1.h"
 #include "app/ui/forms.h"
+#include "engine/mosaic_job.h"
+#include "wizard/image_list.h"
 
 namespace tsx::testing {
 
@@ -25,6 +34,90 @@ inline void endProgram()
     if (Form1 && Form1->isRendering())
         QTRY_VERIFY_WITH_TIMEOUT(!Form1->isRendering(), 60000);
     destroyForms();
+}
+
+inline std::string bytesOf(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+inline TDIB solid(int width, int height, uint8_t blue, uint8_t green, uint8_t red)
+{
+    TDIB dib;
+    dib.Allocate(width, height, 24);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* p = dib.RowPointer(y);
+        for (int x = 0; x < width; ++x, p += 3) {
+            p[0] = blue;
+            p[1] = green;
+            p[2] = red;
+        }
+    }
+    return dib;
+}
+
+/// Writes a BMP picture of one colour and returns its path as the program
+/// takes it.
+inline std::string writeSolidBmp(const QString& path, int width, int height, uint8_t blue, uint8_t green,
+                                 uint8_t red)
+{
+    solid(width, height, blue, green, red).WriteBmp(bytesOf(path));
+    return bytesOf(path);
+}
+
+/// A 24-bit raster of random bytes, the same for the same seed.
+inline TDIB noise(int width, int height, unsigned seed)
+{
+    std::mt19937 random(seed);
+    TDIB dib;
+    dib.Allocate(width, height, 24);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* p = dib.RowPointer(y);
+        for (int x = 0; x < width * 3; ++x)
+            p[x] = uint8_t(random());
+    }
+    return dib;
+}
+
+/// The settings of a job of rows x cols cells of cellWidth x cellHeight
+/// pixels, stretched into their cells; everything else as a new job has it.
+inline MosaicSettings cellSettings(int rows, int cols, int cellWidth, int cellHeight)
+{
+    MosaicSettings settings;
+    settings.rows = rows;
+    settings.cols = cols;
+    settings.cellWidth = cellWidth;
+    settings.cellHeight = cellHeight;
+    settings.mosaicWidth = cols * cellWidth;
+    settings.mosaicHeight = rows * cellHeight;
+    settings.stretchCells = true;
+    return settings;
+}
+
+/// Makes the job a placed one with the given settings; cell (c, r) gets
+/// placementOf(c, r).
+template <class PlacementOf>
+void placeJob(const MosaicSettings& settings, PlacementOf placementOf)
+{
+    MosaicJob& job = mosaicJob();
+    job.settings = settings;
+    job.placementGrid.clear();
+    for (int r = 0; r < settings.rows; ++r)
+        for (int c = 0; c < settings.cols; ++c)
+            job.placementGrid.at(c, r) = placementOf(c, r);
+}
+
+/// A placed job as plain as they come: rows x cols cells of cellWidth x
+/// cellHeight pixels, stretched, without colour shift or enhancement, cell
+/// (c, r) showing picture pictureOf(c, r) of the given ones. The mosaic
+/// itself is left as it was.
+template <class PictureOf>
+void setUpPlainJob(int rows, int cols, int cellWidth, int cellHeight, const std::vector<std::string>& paths,
+                   PictureOf pictureOf)
+{
+    MosaicSettings settings = cellSettings(rows, cols, cellWidth, cellHeight);
+    settings.colorEnhanceOff = true;
+    placeJob(settings, [&](int c, int r) { return CellPlacement{ int32_t(pictureOf(c, r)), 0, 0, 0, 1 }; });
+    imageList().clear();
+    for (const std::string& path : paths)
+        imageList().append(path, CellSignature{});
 }
 
 // Runs a QTest class with the offscreen platform unless one was chosen.

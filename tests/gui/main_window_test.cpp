@@ -2,7 +2,6 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
-#include <random>
 
 #include <QAction>
 #include <QFile>
@@ -24,6 +23,8 @@
 #include "wizard/ui/formnew.h"
 
 using namespace tsx;
+using tsx::testing::noise;
+using tsx::testing::solid;
 
 namespace {
 
@@ -41,34 +42,6 @@ bool allPixels(const TDIB& dib, uint8_t blue, uint8_t green, uint8_t red)
 }
 
 bool isSilver(const TDIB& dib) { return allPixels(dib, 192, 192, 192); }
-
-TDIB noise(int width, int height, unsigned seed)
-{
-    std::mt19937 random(seed);
-    TDIB dib;
-    dib.Allocate(width, height, 24);
-    for (int y = 0; y < height; ++y) {
-        uint8_t* p = dib.RowPointer(y);
-        for (int x = 0; x < width * 3; ++x)
-            p[x] = uint8_t(random());
-    }
-    return dib;
-}
-
-TDIB solid(int width, int height, uint8_t blue, uint8_t green, uint8_t red)
-{
-    TDIB dib;
-    dib.Allocate(width, height, 24);
-    for (int y = 0; y < height; ++y) {
-        uint8_t* p = dib.RowPointer(y);
-        for (int x = 0; x < width; ++x, p += 3) {
-            p[0] = blue;
-            p[1] = green;
-            p[2] = red;
-        }
-    }
-    return dib;
-}
 
 void setMosaic(const TDIB& dib)
 {

@@ -62,22 +62,14 @@ std::vector<std::string> writeTiles(const QTemporaryDir& dir, int count)
 // colour offsets in some cells and no flips, as the wizard leaves it.
 void setUpJob(const std::vector<std::string>& paths)
 {
+    MosaicSettings settings = testing::cellSettings(16, 16, 4, 4);
+    settings.diskSpaceMB = 0.01171875;
+    settings.randomLevel = 3;
+    settings.maxRepeat = 5;
+    testing::placeJob(settings, [](int c, int r) {
+        return CellPlacement{ (c * 7 + r) % 3, (c - r) * 3, r * 2, -c, 1 };
+    });
     MosaicJob& job = mosaicJob();
-    job.settings = MosaicSettings{};
-    job.settings.rows = 16;
-    job.settings.cols = 16;
-    job.settings.cellWidth = 4;
-    job.settings.cellHeight = 4;
-    job.settings.mosaicWidth = 64;
-    job.settings.mosaicHeight = 64;
-    job.settings.diskSpaceMB = 0.01171875;
-    job.settings.stretchCells = true;
-    job.settings.randomLevel = 3;
-    job.settings.maxRepeat = 5;
-    job.placementGrid.clear();
-    for (int r = 0; r < 16; ++r)
-        for (int c = 0; c < 16; ++c)
-            job.placementGrid.at(c, r) = CellPlacement{ (c * 7 + r) % 3, (c - r) * 3, r * 2, -c, 1 };
     imageList().clear();
     job.workingSignatures.clear();
     for (size_t i = 0; i < paths.size(); ++i) {

@@ -100,30 +100,14 @@ rlim_t addressSpaceInUse()
 
 void writeSolidBmp(const QString& path, uint8_t blue, uint8_t green, uint8_t red)
 {
-    tsx::testing::solid(10, 8, blue, green, red).WriteBmp(bytesOf(path));
+    tsx::testing::writeSolidBmp(path, 10, 8, blue, green, red);
 }
 
 // A job of 16 rows and 4 columns of 8 x 8 cells; cell (c, r) uses picture
 // (c + r) % paths.size().
 void setUpJob(const std::vector<std::string>& paths)
 {
-    MosaicJob& job = mosaicJob();
-    job.settings = MosaicSettings{};
-    job.settings.rows = 16;
-    job.settings.cols = 4;
-    job.settings.cellWidth = 8;
-    job.settings.cellHeight = 8;
-    job.settings.mosaicWidth = 32;
-    job.settings.mosaicHeight = 128;
-    job.settings.stretchCells = true;
-    job.settings.colorEnhanceOff = true;
-    job.placementGrid.clear();
-    for (int r = 0; r < 16; ++r)
-        for (int c = 0; c < 4; ++c)
-            job.placementGrid.at(c, r) = CellPlacement{ int32_t((c + r) % paths.size()), 0, 0, 0, 1 };
-    imageList().clear();
-    for (const std::string& path : paths)
-        imageList().append(path, CellSignature{});
+    tsx::testing::setUpPlainJob(16, 4, 8, 8, paths, [&](int c, int r) { return (c + r) % paths.size(); });
     Form1->sizeMosaic(32, 128);
 }
 

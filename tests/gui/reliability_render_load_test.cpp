@@ -36,19 +36,10 @@ constexpr int kCell = 8, kPictures = 12;
 
 uint8_t channel(int k, int factor, int base) { return uint8_t(base + k * factor); }
 
-void writeSolidBmp(const QString& path, int k)
+std::string writeSolidBmp(const QString& path, int k)
 {
-    TDIB dib;
-    dib.Allocate(9 + k, 7 + k, 24);
-    for (int y = 0; y < dib.Height(); ++y) {
-        uint8_t* p = dib.RowPointer(y);
-        for (int x = 0; x < dib.Width(); ++x, p += 3) {
-            p[0] = channel(k, 20, 5);
-            p[1] = channel(k, -15, 250);
-            p[2] = channel(k, 9, 60);
-        }
-    }
-    dib.WriteBmp(QFile::encodeName(path).toStdString());
+    return testing::writeSolidBmp(path, 9 + k, 7 + k, channel(k, 20, 5), channel(k, -15, 250),
+                                  channel(k, 9, 60));
 }
 
 int pictureOf(int c, int r) { return (c * 5 + r * 3) % kPictures; }
@@ -83,26 +74,10 @@ private slots:
     void renderFromAProjectWhileTheUserKeepsWorking()
     {
         QTemporaryDir dir;
-        imageList().clear();
-        for (int k = 0; k < kPictures; ++k) {
-            const QString path = dir.filePath(QStringLiteral("tile%1.bmp").arg(k));
-            writeSolidBmp(path, k);
-            imageList().append(QFile::encodeName(path).toStdString(), CellSignature{});
-        }
-        MosaicJob& job = mosaicJob();
-        job.settings = MosaicSettings{};
-        job.settings.rows = kRows;
-        job.settings.cols = kCols;
-        job.settings.cellWidth = kCell;
-        job.settings.cellHeight = kCell;
-        job.settings.mosaicWidth = kCols * kCell;
-        job.settings.mosaicHeight = kRows * kCell;
-        job.settings.stretchCells = true;
-        job.settings.colorEnhanceOff = true;
-        job.placementGrid.clear();
-        for (int r = 0; r < kRows; ++r)
-            for (int c = 0; c < kCols; ++c)
-                job.placementGrid.at(c, r) = CellPlacement{ pictureOf(c, r), 0, 0, 0, 1 };
+        std::vector<std::string> paths;
+        for (int k = 0; k < kPictures; ++k)
+            paths.push_back(writeSolidBmp(dir.filePath(QStringLiteral("tile%1.bmp").arg(k)), k));
+        testing::setUpPlainJob(kRows, kCols, kCell, kCell, paths, pictureOf);
 
         ScriptedDialogs dialogs;
         const QString project = dir.filePath(QStringLiteral("load.TSX"));
@@ -160,7 +135,7 @@ private slots:
         QVERIFY(!overview.IsEmpty());
         TDIB expected;
         expected.Allocate(overview.Width(), overview.Height(), 24);
-        stretchAreaAverage(job.mosaicImage, { 0, 0, kCols * kCell, kRows * kCell }, expected,
+        stretchAreaAverage(mosaicJob().mosaicImage, { 0, 0, kCols * kCell, kRows * kCell }, expected,
                            { 0, 0, overview.Width(), overview.Height() });
         for (int y = 0; y < overview.Height(); ++y)
             QVERIFY(std::equal(overview.ScanLine(y), overview.ScanLine(y) + overview.Width() * 3, expected.ScanLine(y)));

@@ -26,42 +26,25 @@ struct Colour {
 };
 const Colour kColours[3] = { { 200, 30, 10 }, { 20, 180, 60 }, { 90, 90, 250 } };
 
-void writeSolidBmp(const QString& path, const Colour& c)
+std::string writeSolidBmp(const QString& path, const Colour& c)
 {
-    TDIB dib;
-    dib.Allocate(10, 12, 24);
-    for (int y = 0; y < 12; ++y) {
-        uint8_t* p = dib.RowPointer(y);
-        for (int x = 0; x < 10; ++x, p += 3) {
-            p[0] = c.blue;
-            p[1] = c.green;
-            p[2] = c.red;
-        }
-    }
-    dib.WriteBmp(QFile::encodeName(path).toStdString());
+    return testing::writeSolidBmp(path, 10, 12, c.blue, c.green, c.red);
+}
+
+// tile0.bmp to tile2.bmp, one of each colour.
+std::vector<std::string> writeTiles(const QTemporaryDir& dir)
+{
+    std::vector<std::string> paths;
+    for (int i = 0; i < 3; ++i)
+        paths.push_back(writeSolidBmp(dir.filePath(QStringLiteral("tile%1.bmp").arg(i)), kColours[i]));
+    return paths;
 }
 
 // A placed job of 16 rows and 4 columns of 8 x 8 cells over the given
 // pictures; cell (c, r) uses picture (c + r) % 3, with no colour shift.
 void setUpJob(const std::vector<std::string>& paths)
 {
-    MosaicJob& job = mosaicJob();
-    job.settings = MosaicSettings{};
-    job.settings.rows = 16;
-    job.settings.cols = 4;
-    job.settings.cellWidth = 8;
-    job.settings.cellHeight = 8;
-    job.settings.mosaicWidth = 32;
-    job.settings.mosaicHeight = 128;
-    job.settings.stretchCells = true;
-    job.settings.colorEnhanceOff = true;
-    job.placementGrid.clear();
-    for (int r = 0; r < 16; ++r)
-        for (int c = 0; c < 4; ++c)
-            job.placementGrid.at(c, r) = CellPlacement{ (c + r) % 3, 0, 0, 0, 1 };
-    imageList().clear();
-    for (const std::string& path : paths)
-        imageList().append(path, CellSignature{});
+    testing::setUpPlainJob(16, 4, 8, 8, paths, [](int c, int r) { return (c + r) % 3; });
     Form1->sizeMosaic(32, 128);
 }
 
@@ -107,13 +90,7 @@ private slots:
     void renderRunsToItsFinalMessage()
     {
         QTemporaryDir dir;
-        std::vector<std::string> paths;
-        for (int i = 0; i < 3; ++i) {
-            const QString path = dir.filePath(QStringLiteral("tile%1.bmp").arg(i));
-            writeSolidBmp(path, kColours[i]);
-            paths.push_back(QFile::encodeName(path).toStdString());
-        }
-        setUpJob(paths);
+        setUpJob(writeTiles(dir));
         ScriptedDialogs dialogs;
         QSignalSpy progress(Form1->pb2, &QProgressBar::valueChanged);
         QSignalSpy ended(Form1, &TForm1::renderEnded);
@@ -158,13 +135,7 @@ private slots:
     void projectSavedAndLoadedThroughTheWindowRendersAgain()
     {
         QTemporaryDir dir;
-        std::vector<std::string> paths;
-        for (int i = 0; i < 3; ++i) {
-            const QString path = dir.filePath(QStringLiteral("tile%1.bmp").arg(i));
-            writeSolidBmp(path, kColours[i]);
-            paths.push_back(QFile::encodeName(path).toStdString());
-        }
-        setUpJob(paths);
+        setUpJob(writeTiles(dir));
         const QString project = dir.filePath(QStringLiteral("job.TSX"));
         ScriptedDialogs dialogs;
         dialogs.fileAnswers.push_back(project);

@@ -10,11 +10,10 @@
 #include <QString>
 
 #include "engine/mosaic_job.h"
+#include "gui_test_support.h"
 #include "wizard/image_list.h"
 
 namespace tsx::testing {
-
-inline std::string bytesOf(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 /// A 24-bit raster whose pixel (x, y) has blue x, green y and red 100 + x + y,
 /// each wrapped to a byte, so every position has its own colour.
@@ -28,21 +27,6 @@ inline TDIB gradient(int width, int height)
             p[0] = uint8_t(x);
             p[1] = uint8_t(y);
             p[2] = uint8_t(100 + x + y);
-        }
-    }
-    return dib;
-}
-
-inline TDIB solid(int width, int height, uint8_t blue, uint8_t green, uint8_t red)
-{
-    TDIB dib;
-    dib.Allocate(width, height, 24);
-    for (int y = 0; y < height; ++y) {
-        uint8_t* p = dib.RowPointer(y);
-        for (int x = 0; x < width; ++x, p += 3) {
-            p[0] = blue;
-            p[1] = green;
-            p[2] = red;
         }
     }
     return dib;
