@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
 #include <random>
 #include <string>
 #include <vector>
@@ -118,6 +119,22 @@ void setUpPlainJob(int rows, int cols, int cellWidth, int cellHeight, const std:
     imageList().clear();
     for (const std::string& path : paths)
         imageList().append(path, CellSignature{});
+}
+
+/// Every pixel of the mosaic's cell (c, r), of cellWidth x cellHeight pixels,
+/// has the given colour.
+inline bool cellHasColour(int c, int r, int cellWidth, int cellHeight, uint8_t blue, uint8_t green,
+                          uint8_t red)
+{
+    std::lock_guard<std::mutex> lock(mosaicJob().mosaicImageLock);
+    const TDIB& mosaic = mosaicJob().mosaicImage;
+    for (int y = r * cellHeight; y < (r + 1) * cellHeight; ++y) {
+        const uint8_t* p = mosaic.ScanLine(y) + c * cellWidth * 3;
+        for (int x = 0; x < cellWidth; ++x, p += 3)
+            if (p[0] != blue || p[1] != green || p[2] != red)
+                return false;
+    }
+    return true;
 }
 
 // Runs a QTest class with the offscreen platform unless one was chosen.

@@ -113,14 +113,7 @@ void setUpJob(const std::vector<std::string>& paths)
 
 bool cellIs(int c, int r, uint8_t blue, uint8_t green, uint8_t red)
 {
-    std::lock_guard<std::mutex> lock(mosaicJob().mosaicImageLock);
-    for (int y = r * 8; y < r * 8 + 8; ++y) {
-        const uint8_t* p = mosaicJob().mosaicImage.ScanLine(y) + c * 24;
-        for (int x = 0; x < 8; ++x, p += 3)
-            if (p[0] != blue || p[1] != green || p[2] != red)
-                return false;
-    }
-    return true;
+    return tsx::testing::cellHasColour(c, r, 8, 8, blue, green, red);
 }
 
 }  // namespace

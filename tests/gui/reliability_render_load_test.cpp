@@ -3,7 +3,6 @@
 // mosaic, opening other windows and pressing the commands a render locks.
 // The mosaic must still end complete and the window answer throughout. Run
 // under ThreadSanitizer by scripts/test.sh.
-#include <mutex>
 
 #include <QAction>
 #include <QElapsedTimer>
@@ -47,15 +46,8 @@ int pictureOf(int c, int r) { return (c * 5 + r * 3) % kPictures; }
 bool cellIsPicture(int c, int r)
 {
     const int k = pictureOf(c, r);
-    std::lock_guard<std::mutex> lock(mosaicJob().mosaicImageLock);
-    const TDIB& mosaic = mosaicJob().mosaicImage;
-    for (int y = r * kCell; y < (r + 1) * kCell; ++y) {
-        const uint8_t* p = mosaic.ScanLine(y) + c * kCell * 3;
-        for (int x = 0; x < kCell; ++x, p += 3)
-            if (p[0] != channel(k, 20, 5) || p[1] != channel(k, -15, 250) || p[2] != channel(k, 9, 60))
-                return false;
-    }
-    return true;
+    return testing::cellHasColour(c, r, kCell, kCell, channel(k, 20, 5), channel(k, -15, 250),
+                                  channel(k, 9, 60));
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // A render started from the main window runs to its final message, moving
 // the progress bar in order and keeping the job's commands locked meanwhile.
 #include <algorithm>
-#include <mutex>
 
 #include <QAction>
 #include <QFile>
@@ -50,15 +49,7 @@ void setUpJob(const std::vector<std::string>& paths)
 
 bool cellHasColour(int c, int r, const Colour& colour)
 {
-    std::lock_guard<std::mutex> lock(mosaicJob().mosaicImageLock);
-    const TDIB& mosaic = mosaicJob().mosaicImage;
-    for (int y = r * 8; y < r * 8 + 8; ++y) {
-        const uint8_t* p = mosaic.ScanLine(y) + c * 8 * 3;
-        for (int x = 0; x < 8; ++x, p += 3)
-            if (p[0] != colour.blue || p[1] != colour.green || p[2] != colour.red)
-                return false;
-    }
-    return true;
+    return testing::cellHasColour(c, r, 8, 8, colour.blue, colour.green, colour.red);
 }
 
 bool jobCommandsEnabled(bool enabled)
