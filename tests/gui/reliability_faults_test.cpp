@@ -11,6 +11,7 @@
 #include <functional>
 #include <mutex>
 
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -301,6 +302,9 @@ private slots:
         QVERIFY(QFile::remove(QString::fromStdString(pictures[gone])));
         Formnew->btnext2->click();
         QVERIFY(dialogs.messages.empty());
+        // placement is drawn from the clock: only use-all makes sure the lost
+        // picture stands in some cell
+        Formnew->cbuseall->setChecked(true);
 
         TDIB before;
         {
