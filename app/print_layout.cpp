@@ -23,16 +23,6 @@ std::string formatTwoDecimals(double value)
     return buf;
 }
 
-int roundHalfEven(double value)
-{
-    const double r = value - std::floor(value) == 0.5 ? 2.0 * std::round(value / 2.0) : std::round(value);
-    if (r >= double(INT32_MAX))
-        return INT32_MAX;
-    if (r <= double(INT32_MIN))
-        return INT32_MIN;
-    return int(r);
-}
-
 int parseImageDpi(const std::string& text)
 {
     const char* s = text.c_str();

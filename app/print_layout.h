@@ -5,6 +5,7 @@
 #include <string>
 
 #include "raster/dib.h"
+#include "raster/paint_placement.h"
 
 namespace tsx {
 
@@ -14,9 +15,6 @@ inline constexpr double kMaxMargin = 10;
 
 /// A number with exactly two decimals, halves away from zero ("0.00").
 std::string formatTwoDecimals(double value);
-
-/// Rounds to the nearest integer, halves to the even neighbour.
-int roundHalfEven(double value);
 
 /// The image resolution box's text as an integer; text that is not one
 /// counts as 50, and so does anything below 50 (the box never holds less).

@@ -76,12 +76,13 @@ bool g_same[kFields] = {true, true, true};
 
 double placeAndTime(MosaicJob& job, bool literal)
 {
-    setRandomState(12345);
+    Random random;
+    random.setState(12345);
     const auto start = std::chrono::steady_clock::now();
     if (literal)
-        test::literalPlaceCells(job, kPictures);
+        test::literalPlaceCells(job, random, kPictures);
     else
-        placeCellsUnseeded(job, kPictures);
+        placeCellsUnseeded(job, random, kPictures);
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 

@@ -91,7 +91,7 @@ public:
     std::string sourcePath() override { return {}; }
     void progress(int) override {}
     void repaint() override {}
-    void updateOverview() override {}
+    void rowsFinished(int, int) override {}
     void message(const std::string&, const std::string&) override {}
     void finished(bool success, const std::string& text) override
     {
@@ -128,7 +128,8 @@ void renderFullMosaic(benchmark::State& state)
     for (auto _ : state) {
         QuietHost host(paths);
         const auto start = std::chrono::steady_clock::now();
-        renderMosaic(*job, host);
+        Random random;
+        renderMosaic(*job, random, host);
         g_renderSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         g_ok = host.ok;
         if (!host.ok)

@@ -46,7 +46,7 @@ void convert(const std::string& in, const std::string& out)
     TPicture picture;
     LoadPicture(in, picture);
     TDIB dib;
-    dib.AssignFrom(&picture);
+    dib.AssignFrom(picture.Graphic());
     if (endsWithPpm(out))
         writePpm(dib, out);
     else

@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "cli/command.h"
+#include "tesserix_version.h"
 
 namespace tsx::cli {
 
@@ -19,6 +20,7 @@ std::vector<CommandSetup>& commandSetups()
 int main(int argc, char** argv)
 {
     CLI::App app{"Tesserix batch tool: converts pictures, computes signatures and makes photomosaics"};
+    app.set_version_flag("--version", std::string("tesserix-cli ") + tsx::kVersion);
     app.require_subcommand(1);
     for (tsx::cli::CommandSetup setup : tsx::cli::commandSetups())
         setup(app);

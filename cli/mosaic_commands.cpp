@@ -7,10 +7,10 @@
 #include <string>
 
 #include "app/project_file.h"
+#include "wizard/session.h"
 #include "app/statistics.h"
 #include "cli/command.h"
 #include "engine/mosaic_job.h"
-#include "engine/placement.h"
 #include "engine/render.h"
 #include "raster/errors.h"
 #include "wizard/image_list.h"
@@ -47,14 +47,9 @@ private:
     bool m_open = false;
 };
 
-class BatchRenderHost : public RenderHost {
+class BatchRenderHost : public SourcesRenderHost {
 public:
-    BatchRenderHost(const ImageList& list, std::string sourcePath, ProgressLine& line)
-        : m_list(list), m_source(std::move(sourcePath)), m_line(line)
-    {
-    }
-    std::string imagePath(int index) override { return m_list.path(index); }
-    std::string sourcePath() override { return m_source; }
+    BatchRenderHost(const RenderSources& sources, ProgressLine& line) : SourcesRenderHost(sources), m_line(line) {}
     void progress(int percent) override
     {
         // the bar's return to 0 at the end is not news on a terminal
@@ -64,7 +59,7 @@ public:
         m_percent = percent;
     }
     void repaint() override {}
-    void updateOverview() override {}
+    void rowsFinished(int, int) override {}
     void message(const std::string&, const std::string&) override {}
     void finished(bool ok, const std::string& error) override
     {
@@ -79,8 +74,6 @@ public:
     }
 
 private:
-    const ImageList& m_list;
-    std::string m_source;
     ProgressLine& m_line;
     int m_percent = -1;
     bool m_ok = false;
@@ -97,11 +90,12 @@ void loadFolderWithProgress(ImageList& list, const std::string& folder, Progress
     line.end();
 }
 
-void drawMosaic(MosaicJob& job, const ImageList& list, const std::string& sourcePath, bool quiet)
+void drawMosaic(Session& session, bool quiet)
 {
     ProgressLine line(quiet);
-    BatchRenderHost host(list, sourcePath, line);
-    renderMosaic(job, host);
+    const PreparedRender render = prepareRender(session);
+    BatchRenderHost host(render.sources, line);
+    runRender(render, host);
     line.end();
     host.check();
 }
@@ -119,23 +113,29 @@ void writeStatistics(const MosaicJob& job, const ImageList& list, const std::str
 
 struct MakeArgs {
     std::string source, images, imagelist, out, project, imagelistOut, stats;
-    int rows = 32, cols = 32, cellWidth = 48, cellHeight = 48;
-    int red = 0, green = 0, blue = 0;
+    int rows = kWizardDefaults.rows.initial, cols = kWizardDefaults.cols.initial;
+    int cellWidth = kWizardDefaults.cellWidth.initial, cellHeight = kWizardDefaults.cellHeight.initial;
+    int red = kWizardDefaults.sourceAdjust.initial, green = red, blue = red;
     bool monoSource = false, selfMosaic = false, monoCells = false, vflip = false, hflip = false;
-    bool useAll = false, allowClose = false, cutEdges = false, noColorEnhance = false, quiet = false;
+    bool useAll = false, allowClose = !kWizardDefaults.noClose, cutEdges = !kWizardDefaults.stretchCells;
+    bool noColorEnhance = false, quiet = false;
     std::optional<int> maxRepeat;
-    int randomLevel = 5;
+    int randomLevel = kWizardDefaults.randomLevel.initial;
     std::optional<uint32_t> seed;
 };
 
+CLI::Range rangeOf(const SettingRange& range) { return CLI::Range(range.minimum, range.maximum); }
+
 void runMake(const MakeArgs& a)
 {
-    MosaicJob& job = mosaicJob();
-    ImageList& list = imageList();
+    Session session;
+    MosaicJob& job = session.job;
+    ImageList& list = session.imageList;
     MosaicSettings& s = job.settings;
     s = MosaicSettings::wizardDefaults();
 
     LoadPicture(a.source, job.sourcePicture);
+    session.sourceFileName = a.source;
     s.sourceRedAdjust = a.red;
     s.sourceGreenAdjust = a.green;
     s.sourceBlueAdjust = a.blue;
@@ -152,31 +152,26 @@ void runMake(const MakeArgs& a)
             list.loadIml(a.imagelist);
     }
 
-    s.selfMosaic = a.selfMosaic;
-    s.monoCells = a.monoCells;
-    s.allowVFlip = a.vflip;
-    s.allowHFlip = a.hflip;
-    s.useAll = a.useAll;
-    s.limitRepeat = a.maxRepeat.has_value();
-    s.maxRepeat = a.maxRepeat.value_or(2);
-    s.noClose = !a.allowClose;
-    s.cutEdges = a.cutEdges;
-    s.stretchCells = !a.cutEdges;
-    s.colorEnhanceOff = a.noColorEnhance;
-    s.randomLevel = a.randomLevel;
-    if (list.count() < 10 && !s.selfMosaic) {
+    CreationOptions options;
+    options.selfMosaic = a.selfMosaic;
+    options.monoCells = a.monoCells;
+    options.allowVFlip = a.vflip;
+    options.allowHFlip = a.hflip;
+    options.useAll = a.useAll;
+    options.limitRepeat = a.maxRepeat.has_value();
+    options.maxRepeat = a.maxRepeat.value_or(kWizardDefaults.maxRepeat.initial);
+    options.noClose = !a.allowClose;
+    options.cutEdges = a.cutEdges;
+    options.colorEnhanceOff = a.noColorEnhance;
+    options.randomLevel = a.randomLevel;
+    if (list.count() < 10 && !options.selfMosaic) {
         if (!a.quiet)
             std::fprintf(stderr, "%s\n", kTooFewPictures);
-        s.selfMosaic = true;
+        options.selfMosaic = true;
     }
 
-    if (a.seed) {
-        setRandomState(*a.seed);
-        placeCellsUnseeded(job, int(list.count()));
-    } else {
-        placeCells(job, int(list.count()));
-    }
-    drawMosaic(job, list, a.source, a.quiet);
+    placeJob(session, options, a.seed);
+    drawMosaic(session, a.quiet);
 
     job.mosaicImage.WriteBmp(a.out);
     if (!a.project.empty())
@@ -189,17 +184,19 @@ void runMake(const MakeArgs& a)
 
 void runRender(const std::string& project, const std::string& source, const std::string& out, bool quiet)
 {
-    MosaicJob& job = mosaicJob();
-    ImageList& list = imageList();
-    loadProject(project, job, list);
+    Session session;
+    MosaicJob& job = session.job;
+    loadProject(project, job, session.imageList);
+    session.sourceFileName = source;
     sizeMosaicForProject(job);
-    drawMosaic(job, list, source, quiet);
+    drawMosaic(session, quiet);
     job.mosaicImage.WriteBmp(out);
 }
 
 void runImageList(const std::string& folder, const std::string& out, bool quiet)
 {
-    ImageList& list = imageList();
+    Session session;
+    ImageList& list = session.imageList;
     ProgressLine line(quiet);
     loadFolderWithProgress(list, folder, line);
     list.saveIml(out);
@@ -207,8 +204,9 @@ void runImageList(const std::string& folder, const std::string& out, bool quiet)
 
 void runStats(const std::string& project)
 {
-    MosaicJob& job = mosaicJob();
-    ImageList& list = imageList();
+    Session session;
+    MosaicJob& job = session.job;
+    ImageList& list = session.imageList;
     loadProject(project, job, list);
     const UsageStatistics stats = usageStatistics(job.settings, job.placementGrid, list.paths());
     for (const std::string& l : stats.lines)
@@ -227,17 +225,17 @@ void setup(CLI::App& app)
     auto* iml = make->add_option("--imagelist", mk.imagelist, "ImageList file (.iml) to fill the cells");
     images->excludes(iml);
     make->add_option("--out", mk.out, "mosaic to write (24-bit BMP)")->required();
-    make->add_option("--rows", mk.rows, "cells vertically")->check(CLI::Range(16, 640))->capture_default_str();
-    make->add_option("--cols", mk.cols, "cells horizontally")->check(CLI::Range(16, 640))->capture_default_str();
+    make->add_option("--rows", mk.rows, "cells vertically")->check(rangeOf(kWizardDefaults.rows))->capture_default_str();
+    make->add_option("--cols", mk.cols, "cells horizontally")->check(rangeOf(kWizardDefaults.cols))->capture_default_str();
     make->add_option("--cell-width", mk.cellWidth, "cell width in pixels")
-        ->check(CLI::Range(24, 800))
+        ->check(rangeOf(kWizardDefaults.cellWidth))
         ->capture_default_str();
     make->add_option("--cell-height", mk.cellHeight, "cell height in pixels")
-        ->check(CLI::Range(24, 800))
+        ->check(rangeOf(kWizardDefaults.cellHeight))
         ->capture_default_str();
-    make->add_option("--red", mk.red, "offset added to the source's red")->check(CLI::Range(-255, 255));
-    make->add_option("--green", mk.green, "offset added to the source's green")->check(CLI::Range(-255, 255));
-    make->add_option("--blue", mk.blue, "offset added to the source's blue")->check(CLI::Range(-255, 255));
+    make->add_option("--red", mk.red, "offset added to the source's red")->check(rangeOf(kWizardDefaults.sourceAdjust));
+    make->add_option("--green", mk.green, "offset added to the source's green")->check(rangeOf(kWizardDefaults.sourceAdjust));
+    make->add_option("--blue", mk.blue, "offset added to the source's blue")->check(rangeOf(kWizardDefaults.sourceAdjust));
     make->add_flag("--mono-source", mk.monoSource, "turn the source grey before the offsets");
     make->add_flag("--self-mosaic", mk.selfMosaic, "fill every cell with the source image");
     make->add_flag("--mono-cells", mk.monoCells, "turn cell pictures grey before colouring them");
@@ -245,12 +243,12 @@ void setup(CLI::App& app)
     make->add_flag("--hflip", mk.hflip, "mirror cells left to right at random");
     make->add_flag("--use-all", mk.useAll, "place every picture at least once");
     make->add_option("--max-repeat", mk.maxRepeat, "fill at most this many cells with one picture")
-        ->check(CLI::Range(1, 20));
+        ->check(rangeOf(kWizardDefaults.maxRepeat));
     make->add_flag("--allow-close", mk.allowClose, "allow a picture next to a copy of itself");
     make->add_flag("--cut-edges", mk.cutEdges, "crop pictures to the cell's shape instead of stretching");
     make->add_flag("--no-color-enhance", mk.noColorEnhance, "draw pictures without shifting their colours");
     make->add_option("--random-level", mk.randomLevel, "choose among the level - 1 nearest pictures")
-        ->check(CLI::Range(1, 8))
+        ->check(rangeOf(kWizardDefaults.randomLevel))
         ->capture_default_str();
     make->add_option("--seed", mk.seed, "start the random generator here instead of at the clock");
     make->add_option("--project", mk.project, "also save the project (.tsx)");

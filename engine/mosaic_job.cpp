@@ -1,7 +1,5 @@
 #include "engine/mosaic_job.h"
 
-#include <atomic>
-#include <chrono>
 #include <cstdlib>
 
 #include "raster/byte_io.h"
@@ -18,25 +16,24 @@ void storeLE32(uint8_t* p, uint32_t v)
     p[3] = uint8_t(v >> 24);
 }
 
-// Only placement and one render at a time use it, never both at once; the
-// atomic merely keeps the hand-over between their threads well defined.
-std::atomic<uint32_t> g_randomState{0};
-
 }  // namespace
 
 MosaicSettings MosaicSettings::wizardDefaults()
 {
+    const WizardDefaults& d = kWizardDefaults;
     MosaicSettings s;
-    s.rows = 32;
-    s.cols = 32;
-    s.cellWidth = 48;
-    s.cellHeight = 48;
+    s.sourceRedAdjust = s.sourceGreenAdjust = s.sourceBlueAdjust = d.sourceAdjust.initial;
+    s.rows = d.rows.initial;
+    s.cols = d.cols.initial;
+    s.cellWidth = d.cellWidth.initial;
+    s.cellHeight = d.cellHeight.initial;
     s.mosaicHeight = s.rows * s.cellHeight;
     s.mosaicWidth = s.cols * s.cellWidth;
-    s.stretchCells = true;
-    s.randomLevel = 5;
-    s.noClose = true;
-    s.maxRepeat = 2;
+    s.stretchCells = d.stretchCells;
+    s.cutEdges = !d.stretchCells;
+    s.randomLevel = d.randomLevel.initial;
+    s.noClose = d.noClose;
+    s.maxRepeat = d.maxRepeat.initial;
     return s;
 }
 
@@ -176,40 +173,6 @@ void appendSignature(std::vector<uint8_t>& stream, const CellSignature& sig)
     w.u8(sig.blue);
     w.u8(sig.reserved);
     w.i32le(sig.useCount);
-}
-
-MosaicJob& mosaicJob()
-{
-    static MosaicJob job;
-    return job;
-}
-
-void seedRandom()
-{
-    using namespace std::chrono;
-    const auto now = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-    const auto perDay = int64_t(24) * 60 * 60 * 1000;
-    g_randomState.store(uint32_t(((now % perDay) + perDay) % perDay), std::memory_order_relaxed);
-}
-
-int randomInt(int n)
-{
-    const uint32_t state = g_randomState.load(std::memory_order_relaxed) * 134775813u + 1u;
-    g_randomState.store(state, std::memory_order_relaxed);
-    if (n <= 0)
-        return 0;
-    // high half of state * n: uniform in [0, n) without a division
-    return int((uint64_t(state) * uint64_t(uint32_t(n))) >> 32);
-}
-
-uint32_t randomState()
-{
-    return g_randomState.load(std::memory_order_relaxed);
-}
-
-void setRandomState(uint32_t state)
-{
-    g_randomState.store(state, std::memory_order_relaxed);
 }
 
 int colourDistance(int r1, int g1, int b1, int r2, int g2, int b2)

@@ -1,5 +1,5 @@
-// The one mosaic job of the process: its settings record, the placement of
-// every cell, the signatures of the ImageList and the scratch rasters. The
+// A mosaic job: its settings record, the placement of every cell, the
+// signatures of the ImageList and the scratch rasters. The
 // settings record and the placement grid are file layouts as well (project
 // file), so they are serialised explicitly, little-endian, never by copying
 // a host struct.
@@ -22,6 +22,27 @@ inline constexpr size_t kSettingsBytes = 80;
 inline constexpr size_t kCellPlacementBytes = 20;
 inline constexpr size_t kPlacementGridBytes = size_t(kGridSide) * kGridSide * kCellPlacementBytes;
 inline constexpr size_t kSignatureBytes = 8;
+
+/// A setting's range and starting value.
+struct SettingRange {
+    int minimum, maximum, initial;
+};
+
+/// Where the wizard's controls start and what they allow. A new batch job
+/// starts from the same values, and the batch tool's flags check the same
+/// ranges, so both roads make the same mosaic from the same choices.
+struct WizardDefaults {
+    SettingRange sourceAdjust{ -255, 255, 0 };
+    SettingRange rows{ 16, 640, 32 };
+    SettingRange cols{ 16, 640, 32 };
+    SettingRange cellWidth{ 24, 800, 48 };
+    SettingRange cellHeight{ 24, 800, 48 };
+    SettingRange randomLevel{ 1, 8, 5 };
+    SettingRange maxRepeat{ 1, 20, 2 };
+    bool noClose = true;
+    bool stretchCells = true;
+};
+inline constexpr WizardDefaults kWizardDefaults{};
 
 struct MosaicSettings {
     int32_t sourceRedAdjust = 0;
@@ -50,7 +71,7 @@ struct MosaicSettings {
     int32_t savedSignatureBytes = 0;
     int32_t savedFileListBytes = 0;
 
-    // The wizard's control defaults (32 × 32 cells of 48 × 48, level 5, ...).
+    /// The settings of kWizardDefaults.
     static MosaicSettings wizardDefaults();
     void writeTo(uint8_t out[kSettingsBytes]) const;  // padding written as zero
     static MosaicSettings readFrom(const uint8_t in[kSettingsBytes]);
@@ -108,15 +129,6 @@ struct MosaicJob {
     // may paint it; both hold this lock while touching its pixels.
     std::mutex mosaicImageLock;
 };
-
-// The process-wide job.
-MosaicJob& mosaicJob();
-
-// The pseudo-random generator shared by placement and rendering.
-void seedRandom();                  // milliseconds since midnight, UTC
-int randomInt(int n);               // 0 .. n-1; randomInt(0) = 0
-uint32_t randomState();
-void setRandomState(uint32_t state);
 
 int colourDistance(int r1, int g1, int b1, int r2, int g2, int b2);
 CellSignature computeSignature(const TPicture& picture);

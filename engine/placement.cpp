@@ -288,8 +288,8 @@ struct CandidateList {
 
 class Placer {
 public:
-    Placer(MosaicJob& job, int imageCount, CellColours colours)
-        : m_job(job), m_n(imageCount), m_colours(std::move(colours))
+    Placer(MosaicJob& job, Random& random, int imageCount, CellColours colours)
+        : m_job(job), m_random(random), m_n(imageCount), m_colours(std::move(colours))
     {
         const MosaicSettings& s = job.settings;
         m_limitRepeat = s.limitRepeat;
@@ -369,7 +369,7 @@ public:
                 m_candidates.sort();
                 // Fewer eligible pictures than the level asks for: the draw
                 // stays among the slots that hold one.
-                const int j = randomInt(std::min(m_draws, m_candidates.filled()));
+                const int j = m_random.next(std::min(m_draws, m_candidates.filled()));
                 place(m_candidates.picture[size_t(j)], cell);
             }
         }
@@ -438,6 +438,7 @@ private:
     }
 
     MosaicJob& m_job;
+    Random& m_random;
     int m_n;
     CellColours m_colours;
     bool m_limitRepeat = false;
@@ -455,13 +456,13 @@ private:
 
 }  // namespace
 
-void placeCells(MosaicJob& job, int imageCount)
+void placeCells(MosaicJob& job, Random& random, int imageCount)
 {
-    seedRandom();
-    placeCellsUnseeded(job, imageCount);
+    random.seedFromClock();
+    placeCellsUnseeded(job, random, imageCount);
 }
 
-void placeCellsUnseeded(MosaicJob& job, int imageCount)
+void placeCellsUnseeded(MosaicJob& job, Random& random, int imageCount)
 {
     const MosaicSettings& s = job.settings;
     if (s.rows < 1 || s.rows > kGridSide || s.cols < 1 || s.cols > kGridSide)
@@ -489,17 +490,11 @@ void placeCellsUnseeded(MosaicJob& job, int imageCount)
         return;
     }
 
-    Placer placer(job, imageCount, std::move(colours));
+    Placer placer(job, random, imageCount, std::move(colours));
     if (s.useAll)
         placer.useAllPass();
     placer.mainPass();
     placer.writeUseCounts();
-}
-
-void placeCells()
-{
-    MosaicJob& job = mosaicJob();
-    placeCells(job, int(signatureCount(job.signatureStream)));
 }
 
 }  // namespace tsx

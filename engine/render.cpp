@@ -260,7 +260,7 @@ void checkJob(const MosaicJob& job)
                                                      s.cellWidth, s.cellHeight));
 }
 
-void drawCells(MosaicJob& job, RenderHost& host, const RenderOptions& options)
+void drawCells(MosaicJob& job, Random& random, RenderHost& host, const RenderOptions& options)
 {
     const MosaicSettings s = job.settings;
     checkJob(job);
@@ -323,7 +323,6 @@ void drawCells(MosaicJob& job, RenderHost& host, const RenderOptions& options)
     for (int r = 0; r < s.rows; ++r) {
         host.progress(s.rows > 1 ? r * 100 / (s.rows - 1) : 100);
         host.repaint();
-        host.updateOverview();
         for (int c = 0; c < s.cols; ++c, ++cell) {
             const CellPlacement p = job.placementGrid.at(c, r);
             const size_t k = cellFile[size_t(cell)];
@@ -342,8 +341,8 @@ void drawCells(MosaicJob& job, RenderHost& host, const RenderOptions& options)
                 else
                     adjustColours(cellRaster, red, negated(p.greenOffset), negated(p.blueOffset), s.monoCells);
             }
-            const bool upsideDown = s.allowVFlip && randomInt(9) > 4;
-            const bool mirrored = s.allowHFlip && randomInt(9) > 4;
+            const bool upsideDown = s.allowVFlip && random.next(9) > 4;
+            const bool mirrored = s.allowHFlip && random.next(9) > 4;
             if (upsideDown || mirrored)
                 cellRaster.Mirror(mirrored, upsideDown);
 
@@ -353,6 +352,7 @@ void drawCells(MosaicJob& job, RenderHost& host, const RenderOptions& options)
                 std::memcpy(job.mosaicImage.RowPointer(r * s.cellHeight + y) + left, cellRaster.ScanLine(y),
                             cellRowBytes);
         }
+        host.rowsFinished(r * s.cellHeight, s.cellHeight);
     }
 }
 
@@ -377,11 +377,11 @@ TRect cellSourceRect(int width, int height, int cellWidth, int cellHeight, bool 
     return TRect{0, 0, width, height};
 }
 
-void renderMosaic(MosaicJob& job, RenderHost& host, const RenderOptions& options)
+void renderMosaic(MosaicJob& job, Random& random, RenderHost& host, const RenderOptions& options)
 {
     try {
         host.progress(0);
-        drawCells(job, host, options);
+        drawCells(job, random, host, options);
     } catch (const std::bad_alloc&) {
         host.finished(false, "Out of memory while drawing the mosaic");
         return;
@@ -393,18 +393,17 @@ void renderMosaic(MosaicJob& job, RenderHost& host, const RenderOptions& options
         return;
     }
     host.repaint();
-    host.updateOverview();
     host.progress(0);
     host.message("Photomosaic created success!", "Finish");
     host.finished(true, {});
 }
 
-pagethread::pagethread(MosaicJob& job, RenderHost& host, RenderOptions options)
-    : m_thread([this, &job, &host, options] {
+pagethread::pagethread(MosaicJob& job, Random& random, RenderHost& host, RenderOptions options)
+    : m_thread([this, &job, &random, &host, options] {
           // renderMosaic reports its own failures; a host that throws while
           // being told must not take the process down with this thread.
           try {
-              renderMosaic(job, host, options);
+              renderMosaic(job, random, host, options);
           } catch (...) {
           }
           m_done = true;

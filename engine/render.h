@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "engine/mosaic_job.h"
+#include "engine/random.h"
 #include "engine/render_host.h"
 
 namespace tsx {
@@ -25,16 +26,16 @@ struct RenderOptions {
 TRect cellSourceRect(int width, int height, int cellWidth, int cellHeight, bool stretchCells);
 
 /// Draws every cell of the job into job.mosaicImage, row by row, reporting
-/// through host. Never throws: a failure ends the render at the failing cell,
+/// through host; the flips draw from random. Never throws: a failure ends the render at the failing cell,
 /// keeps the cells drawn so far and is reported by host.finished(false, text).
-void renderMosaic(MosaicJob& job, RenderHost& host, const RenderOptions& options = {});
+void renderMosaic(MosaicJob& job, Random& random, RenderHost& host, const RenderOptions& options = {});
 
-/// The render thread: runs one renderMosaic and ends. The job and the host
-/// must outlive it and must not change while it runs; the destructor waits
+/// The render thread: runs one renderMosaic and ends. The job, the generator
+/// and the host must outlive it and must not change while it runs; the destructor waits
 /// for the render to end.
 class pagethread {
 public:
-    pagethread(MosaicJob& job, RenderHost& host, RenderOptions options = {});
+    pagethread(MosaicJob& job, Random& random, RenderHost& host, RenderOptions options = {});
     ~pagethread();
     pagethread(const pagethread&) = delete;
     pagethread& operator=(const pagethread&) = delete;

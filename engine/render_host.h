@@ -15,7 +15,9 @@ public:
     // Called from the render thread.
     virtual void progress(int percent) = 0;
     virtual void repaint() = 0;
-    virtual void updateOverview() = 0;
+    /// Mosaic pixel rows [firstRow, firstRow + count) are final: the render
+    /// will not write them again. Told from the top down, each row once.
+    virtual void rowsFinished(int firstRow, int count) = 0;
     virtual void message(const std::string& text, const std::string& caption) = 0;
     // The render ended: ok, or stopped by error (text names what failed).
     virtual void finished(bool ok, const std::string& error) = 0;

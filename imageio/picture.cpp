@@ -68,9 +68,4 @@ void LoadPicture(const std::string& fileName, TPicture& picture)
     picture.SetGraphic(staged.TakeGraphic());
 }
 
-void TDIB::AssignFrom(const TPicture* source)
-{
-    AssignFrom(source ? source->Graphic() : static_cast<const TGraphic*>(nullptr));
-}
-
 }  // namespace tsx

@@ -11,7 +11,6 @@
 
 namespace tsx {
 
-class TPicture;
 class TCanvas;
 class TDIB;
 
@@ -102,7 +101,6 @@ public:
 
     void AssignFrom(const TDIB* source);
     void AssignFrom(const TGraphic* source);
-    void AssignFrom(const TPicture* source);
     void MakeEmpty();
     // Draws the whole raster stretched into rect of another canvas, nearest-pixel.
     void DrawTo(TCanvas& surface, const TRect& rect) const;

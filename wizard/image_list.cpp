@@ -323,10 +323,4 @@ std::string ImageList::countLabel() const { return "File Count In Image List : "
 
 std::string ImageList::statusText() const { return "Files In ImageList : " + std::to_string(count()); }
 
-ImageList& imageList()
-{
-    static ImageList list(mosaicJob().signatureStream);
-    return list;
-}
-
 }  // namespace tsx

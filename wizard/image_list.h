@@ -100,7 +100,4 @@ private:
     std::vector<uint8_t>& m_signatures;
 };
 
-/// The process-wide ImageList, over mosaicJob().signatureStream.
-ImageList& imageList();
-
 }  // namespace tsx

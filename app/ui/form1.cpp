@@ -21,11 +21,9 @@
 #include <QVBoxLayout>
 
 #include "app/project_file.h"
-#include "app/ui/dialogs.h"
 #include "app/ui/form3.h"
 #include "app/ui/form4.h"
 #include "app/ui/form7.h"
-#include "app/ui/forms.h"
 #include "app/ui/icons.h"
 #include "app/ui/printform.h"
 #include "app/ui/project_io.h"
@@ -33,8 +31,11 @@
 #include "engine/mosaic_job.h"
 #include "raster/errors.h"
 #include "raster/ui/dxpaintbox.h"
+#include "tesserix_version.h"
+#include "widgets/dialogs.h"
 #include "wizard/image_list.h"
 #include "wizard/mosaic_size.h"
+#include "wizard/session.h"
 #include "wizard/ui/formnew.h"
 
 namespace tsx {
@@ -42,9 +43,9 @@ namespace tsx {
 namespace {
 const QColor kSilver(192, 192, 192);
 
-// Overview repaints during a render are at least this far apart, and whole
-// redraws (when the render's progress is not known) at least this many times
-// as far as the last one took, so the UI thread stays free for the user.
+// Overview repaints during a render are at least this far apart, and at
+// least this many times as far as the last one took, so the UI thread stays
+// free for the user.
 constexpr qint64 kOverviewMinGapMs = 200;
 constexpr qint64 kOverviewCostFactor = 2;
 constexpr int kRepaintIntervalMs = 40;
@@ -59,11 +60,12 @@ QFrame* bevel(QWidget* parent)
 }
 }  // namespace
 
-TForm1::TForm1(QWidget* parent)
+TForm1::TForm1(Session& session, QWidget* parent)
     : QMainWindow(parent)
+    , m_session(session)
 {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("Tesserix 4.21"));
+    setWindowTitle(QStringLiteral("Tesserix %1").arg(QLatin1String(kVersion)));
     setWindowIcon(programIcon(QStringLiteral("tesserix")));
     setMinimumSize(256, 256);
     m_clock.start();
@@ -94,7 +96,7 @@ TForm1::TForm1(QWidget* parent)
     ddmainimg = new TDXPaintBox;
     ddmainimg->setObjectName(QStringLiteral("ddmainimg"));
     ddmainimg->resize(597, 338);
-    ddmainimg->showRaster(&mosaicJob().mosaicImage, &mosaicJob().mosaicImageLock);
+    ddmainimg->showRaster(&m_session.job.mosaicImage, &m_session.job.mosaicImageLock);
     ScrollBox1->setWidget(ddmainimg);
     panel2Layout->addWidget(ScrollBox1);
     column->addWidget(Panel2, 1);
@@ -107,6 +109,13 @@ TForm1::TForm1(QWidget* parent)
     resize(std::max(601, statusBar()->sizeHint().width()), 421);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - QPoint(width() / 2 + 4, height() / 2 + 14));
+
+    Formnew = new TFormnew(m_session, *this, this);
+    connect(this, &TForm1::renderingChanged, Formnew, &TFormnew::onRenderingChanged);
+    Form3 = new TForm3(m_session, *this);
+    Form4 = new TForm4(this);
+    Printform = new TPrintform(m_session, this);
+    Form7 = new TForm7(m_session, this);
 }
 
 TForm1::~TForm1()
@@ -119,9 +128,9 @@ TForm1::~TForm1()
 
 void TForm1::FormCreate()
 {
-    // The job's shared pictures, rasters and buffers are members of the
-    // process-wide job, made empty with it and kept for the whole run; only
-    // the blank raster is the window's own.
+    // The job's pictures, rasters and buffers are the session's, made empty
+    // with it and kept for the whole run; only the blank raster is the
+    // window's own.
     m_blankRaster = blankRaster();
 }
 
@@ -262,12 +271,12 @@ void TForm1::fitStatusPanel(int panel)
     label->setMinimumWidth(std::max(kWidths[panel], textWidth));
 }
 
-TDIB& TForm1::mosaicImage() { return mosaicJob().mosaicImage; }
+TDIB& TForm1::mosaicImage() { return m_session.job.mosaicImage; }
 
 void TForm1::sizeMosaic(int width, int height)
 {
     {
-        std::lock_guard<std::mutex> lock(mosaicJob().mosaicImageLock);
+        std::lock_guard<std::mutex> lock(m_session.job.mosaicImageLock);
         try {
             if (width > 0 && height > 0)
                 mosaicImage().Allocate(width, height, 24);
@@ -325,7 +334,7 @@ void TForm1::closeEvent(QCloseEvent* event)
 
 void TForm1::clearAll()
 {
-    MosaicJob& job = mosaicJob();
+    MosaicJob& job = m_session.job;
     job.sourcePicture.Bitmap().Dib() = m_blankRaster;
     {
         std::lock_guard<std::mutex> lock(job.mosaicImageLock);
@@ -406,7 +415,7 @@ void TForm1::btsaveimgClick()
                                                  QStringLiteral("24-bit Bitmap|*.bmp;*.dib"), QStringLiteral("bmp"));
         if (fileName.isEmpty())
             return;
-        std::lock_guard<std::mutex> lock(mosaicJob().mosaicImageLock);
+        std::lock_guard<std::mutex> lock(m_session.job.mosaicImageLock);
         mosaicImage().WriteBmp(QFile::encodeName(fileName).toStdString());
     });
 }
@@ -437,14 +446,24 @@ void TForm1::setRenderingUi(bool rendering)
     emit renderingChanged(rendering);
 }
 
+void TForm1::resizeMosaicView(int width, int height) { ddmainimg->resize(width, height); }
+
+void TForm1::repaintMosaicView() { ddmainimg->update(); }
+
+void TForm1::refreshOverview()
+{
+    if (Form3 && Form3->isVisible())
+        Form3->UpdateOverview();
+}
+
 void TForm1::startRender()
 {
     if (m_render)
         return;
-    m_render = new RenderThread(imageList().paths(), Formnew->sourceFileName(), this);
+    m_render = new RenderThread(prepareRender(m_session), this);
     connect(m_render, &RenderThread::progressed, this, &TForm1::onRenderProgress, Qt::QueuedConnection);
     connect(m_render, &RenderThread::repaintRequested, this, &TForm1::onRenderRepaint, Qt::QueuedConnection);
-    connect(m_render, &RenderThread::overviewRequested, this, &TForm1::onRenderOverview, Qt::QueuedConnection);
+    connect(m_render, &RenderThread::rowsFinished, this, &TForm1::onRenderRowsFinished, Qt::QueuedConnection);
     connect(m_render, &RenderThread::messageRequested, this, &TForm1::onRenderMessage, Qt::QueuedConnection);
     connect(m_render, &RenderThread::ended, this, &TForm1::onRenderEnded, Qt::QueuedConnection);
     m_renderMessages.clear();
@@ -471,20 +490,16 @@ void TForm1::onRenderRepaint()
     });
 }
 
-void TForm1::onRenderOverview(int finishedRows)
+void TForm1::onRenderRowsFinished(int firstRow, int count)
 {
-    m_finishedRows = finishedRows < 0 || m_finishedRows < 0 ? -1 : std::max(m_finishedRows, finishedRows);
+    m_finishedRows = std::max(m_finishedRows, firstRow + count);
     if (!Form3->isVisible())
         return;
-    if (m_finishedRows >= 0) {
-        // the rows just drawn are reduced now, while they are in the cache;
-        // only the repaint waits
-        bool changed = false;
-        runGuarded(this, [&] { changed = Form3->feedFinishedRows(m_finishedRows); });
-        if (!changed)
-            return;
-    }
-    if (m_overviewPending)
+    // the rows just drawn are reduced now, while they are in the cache;
+    // only the repaint waits
+    bool changed = false;
+    runGuarded(this, [&] { changed = Form3->feedFinishedRows(m_finishedRows); });
+    if (!changed || m_overviewPending)
         return;
     m_overviewPending = true;
     const qint64 wait = std::max<qint64>(0, m_nextOverviewAt - m_clock.elapsed());
@@ -499,10 +514,7 @@ void TForm1::flushOverview()
     if (!Form3->isVisible())
         return;
     const qint64 start = m_clock.elapsed();
-    if (m_finishedRows < 0)
-        runGuarded(this, [&] { Form3->UpdateOverview(); });  // which rows are final is not known
-    else
-        Form3->ddoverview->update();
+    Form3->ddoverview->update();
     const qint64 cost = m_clock.elapsed() - start;
     m_nextOverviewAt = m_clock.elapsed() + std::max(kOverviewMinGapMs, cost * kOverviewCostFactor);
 }
@@ -525,9 +537,7 @@ void TForm1::onRenderEnded(bool ok, const QString& error)
     ddmainimg->update();
     if (Form3->isVisible())
         runGuarded(this, [&] {
-            if (m_finishedRows < 0)
-                Form3->UpdateOverview();
-            else if (Form3->feedFinishedRows(std::numeric_limits<int>::max()))
+            if (Form3->feedFinishedRows(std::numeric_limits<int>::max()))
                 Form3->ddoverview->update();
         });
     setRenderingUi(false);

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include "raster/dib.h"
+#include "wizard/ui/wizard_host.h"
 
 class QAction;
 class QFrame;
@@ -19,15 +20,33 @@ class QToolButton;
 
 namespace tsx {
 
+struct Session;
 class RenderThread;
 class TDXPaintBox;
+class TForm3;
+class TForm4;
+class TForm7;
+class TFormnew;
+class TPrintform;
 
-/// The main window. All members are used on the UI thread only.
-class TForm1 : public QMainWindow {
+/// The main window. It owns the other five windows, which it creates after
+/// its own controls, and it is the wizard's host. All members are used on
+/// the UI thread only.
+class TForm1 : public QMainWindow, public WizardHost {
     Q_OBJECT
 public:
-    explicit TForm1(QWidget* parent = nullptr);
+    /// The session must outlive the window.
+    explicit TForm1(Session& session, QWidget* parent = nullptr);
     ~TForm1() override;
+
+    Session& session() { return m_session; }
+
+    // The other windows, owned by this one.
+    TFormnew* Formnew = nullptr;
+    TForm3* Form3 = nullptr;
+    TForm4* Form4 = nullptr;
+    TPrintform* Printform = nullptr;
+    TForm7* Form7 = nullptr;
 
     // Controls, under their names.
     QFrame* Panel1 = nullptr;
@@ -80,14 +99,19 @@ public:
     /// the same size; out of memory leaves the old raster and raises.
     void sizeMosaic(int width, int height);
     /// Writes status bar panel 0..3.
-    void setStatusText(int panel, const QString& text);
+    void setStatusText(int panel, const QString& text) override;
     QString statusText(int panel) const;
     /// Clear all without the error guard, for callers that have their own.
     void clearAll();
     /// Starts the render of the placed job on its own thread; the wizard's
     /// file list and source file are read now, not while rendering.
-    void startRender();
+    void startRender() override;
     bool isRendering() const { return m_render != nullptr; }
+
+    // The rest of the wizard's host.
+    void resizeMosaicView(int width, int height) override;
+    void repaintMosaicView() override;
+    void refreshOverview() override;
 
 signals:
     /// A render started (true) or ended (false).
@@ -111,11 +135,12 @@ private:
     void setRenderingUi(bool rendering);
     void onRenderProgress(int percent);
     void onRenderRepaint();
-    void onRenderOverview(int finishedRows);
+    void onRenderRowsFinished(int firstRow, int count);
     void onRenderMessage(const QString& text, const QString& caption);
     void onRenderEnded(bool ok, const QString& error);
     void flushOverview();
 
+    Session& m_session;
     TDIB m_blankRaster;
     RenderThread* m_render = nullptr;
     bool m_shownOnce = false;
@@ -124,7 +149,7 @@ private:
     bool m_overviewPending = false;
     QElapsedTimer m_clock;
     qint64 m_nextOverviewAt = 0;
-    int m_finishedRows = 0;  // mosaic pixel rows the render has finished, -1: unknown
+    int m_finishedRows = 0;  // mosaic pixel rows [0, m_finishedRows) are final
     std::vector<std::pair<QString, QString>> m_renderMessages;
 };
 

@@ -8,34 +8,19 @@
 #include <QResizeEvent>
 #include <QToolButton>
 
-#include "app/ui/dialogs.h"
 #include "app/ui/form1.h"
-#include "app/ui/forms.h"
 #include "engine/mosaic_job.h"
-#include "raster/ui/area_reduce.h"
+#include "raster/area_reduce.h"
 #include "raster/ui/dxpaintbox.h"
+#include "widgets/dialogs.h"
+#include "wizard/session.h"
 
 namespace tsx {
 
-bool fitOverview(int areaWidth, int areaHeight, int mosaicWidth, int mosaicHeight, int& width, int& height)
-{
-    if (areaWidth < 1 || areaHeight < 1 || mosaicWidth < 1 || mosaicHeight < 1)
-        return false;
-    // 64-bit products: a 512000-pixel-wide mosaic in a tall window would
-    // overflow 32 bits; below that the results are the same
-    const int64_t Wo = areaWidth, Ho = areaHeight, Wm = mosaicWidth, Hm = mosaicHeight;
-    if (Hm * Wo < Ho * Wm) {
-        width = int(Wo);
-        height = int(Hm * Wo / Wm);
-    } else {
-        height = int(Ho);
-        width = int(Ho * Wm / Hm);
-    }
-    return true;
-}
-
-TForm3::TForm3(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint)
+TForm3::TForm3(Session& session, TForm1& owner)
+    : QWidget(&owner, Qt::Window | Qt::WindowStaysOnTopHint)
+    , m_session(session)
+    , m_owner(owner)
 {
     setObjectName(QStringLiteral("Form3"));
     setWindowTitle(QStringLiteral("Overview"));
@@ -59,8 +44,8 @@ void TForm3::showCentredOn(const QRect& frame)
 TForm3::Refit TForm3::refit()
 {
     int width = 0, height = 0;
-    const int Wm = Form1 ? Form1->ddmainimg->width() : 0;
-    const int Hm = Form1 ? Form1->ddmainimg->height() : 0;
+    const int Wm = m_owner.ddmainimg->width();
+    const int Hm = m_owner.ddmainimg->height();
     if (!fitOverview(ddoverview->width(), ddoverview->height(), Wm, Hm, width, height))
         return Refit::None;
     TDIB& overview = ddoverview->DIB();
@@ -83,7 +68,7 @@ void TForm3::drawRows(int firstRow, int endRow, int finishedRows)
     endRow = std::min(endRow, height);
     if (overview.IsEmpty() || firstRow >= endRow)
         return;
-    MosaicJob& job = mosaicJob();
+    MosaicJob& job = m_session.job;
     const TDIB& mosaic = job.mosaicImage;
     int64_t sourceWidth = 0, sourceHeight = 0;
     {
@@ -166,7 +151,7 @@ bool TForm3::feedFinishedRows(int finishedRows)
         return false;
     TDIB& overview = ddoverview->DIB();
     const int height = overview.Height();
-    MosaicJob& job = mosaicJob();
+    MosaicJob& job = m_session.job;
     const TDIB& mosaic = job.mosaicImage;
     int sourceWidth = 0, sourceHeight = 0;
     {
@@ -226,8 +211,7 @@ void TForm3::FormResize()
 void TForm3::FormClose()
 {
     runGuarded(this, [&] {
-        if (Form1)
-            Form1->btoverview->setChecked(false);
+        m_owner.btoverview->setChecked(false);
     });
 }
 

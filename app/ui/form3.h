@@ -5,22 +5,21 @@
 #include <QRect>
 #include <QWidget>
 
-#include "raster/ui/area_reduce.h"
+#include "app/overview_fit.h"
+#include "raster/area_reduce.h"
 
 namespace tsx {
 
+struct Session;
 class TDXPaintBox;
-
-/// Size of the overview raster for a mosaic view of mosaicWidth x
-/// mosaicHeight in an area of areaWidth x areaHeight; false when any of the
-/// four is below 1.
-bool fitOverview(int areaWidth, int areaHeight, int mosaicWidth, int mosaicHeight, int& width, int& height);
+class TForm1;
 
 /// The overview window; UI thread only.
 class TForm3 : public QWidget {
     Q_OBJECT
 public:
-    explicit TForm3(QWidget* parent = nullptr);
+    /// The overview of the owner's mosaic view.
+    TForm3(Session& session, TForm1& owner);
 
     TDXPaintBox* ddoverview = nullptr;
 
@@ -57,6 +56,8 @@ private:
     // final mosaic rows, m_stream goes on from there, m_lastFinished is the
     // last count of final mosaic rows, and m_redrawn tells that a whole
     // redraw has read rows that were perhaps not final.
+    Session& m_session;
+    TForm1& m_owner;
     AreaReducer m_stream;
     int m_finishedDrawn = 0;
     int m_lastFinished = 0;

@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "app/ui/icons.h"
+#include "tesserix_version.h"
 
 namespace tsx {
 
@@ -13,7 +14,7 @@ TForm4::TForm4(QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::WindowCloseButtonHint | Qt::WindowTitleHint)
 {
     setObjectName(QStringLiteral("Form4"));
-    setWindowTitle(QStringLiteral("About Tesserix 4.21"));
+    setWindowTitle(QStringLiteral("About Tesserix %1").arg(QLatin1String(kVersion)));
 
     auto* picture = new QLabel(this);
     picture->setObjectName(QStringLiteral("Image1"));
@@ -26,7 +27,7 @@ TForm4::TForm4(QWidget* parent)
     big.setPointSizeF(big.pointSizeF() * 1.8);
     big.setBold(true);
     lbproduct->setFont(big);
-    lbversion = new QLabel(QStringLiteral("Version 4.21"), this);
+    lbversion = new QLabel(QStringLiteral("Version %1").arg(QLatin1String(kVersion)), this);
     lbversion->setObjectName(QStringLiteral("lbversion"));
     auto* lbpurpose = new QLabel(QStringLiteral("Photomosaic builder"), this);
     lbpurpose->setObjectName(QStringLiteral("lbpurpose"));

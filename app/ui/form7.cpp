@@ -8,14 +8,15 @@
 #include <QVBoxLayout>
 
 #include "app/statistics.h"
-#include "app/ui/dialogs.h"
 #include "engine/mosaic_job.h"
-#include "wizard/image_list.h"
+#include "widgets/dialogs.h"
+#include "wizard/session.h"
 
 namespace tsx {
 
-TForm7::TForm7(QWidget* parent)
+TForm7::TForm7(Session& session, QWidget* parent)
     : QWidget(parent, Qt::Window)
+    , m_session(session)
 {
     setObjectName(QStringLiteral("Form7"));
     setWindowTitle(QStringLiteral("Image File Usage Statistic"));
@@ -72,8 +73,8 @@ void TForm7::Button2Click() { hide(); }
 
 void TForm7::fillStatistics()
 {
-    const MosaicJob& job = mosaicJob();
-    const UsageStatistics stats = usageStatistics(job.settings, job.placementGrid, imageList().paths());
+    const MosaicJob& job = m_session.job;
+    const UsageStatistics stats = usageStatistics(job.settings, job.placementGrid, m_session.imageList.paths());
     if (stats.outcome == UsageStatistics::Outcome::SelfMosaic) {
         showMessage(this, QString::fromUtf8(kSelfMosaicStatsMessage), QString::fromUtf8(kSelfMosaicStatsCaption));
         return;

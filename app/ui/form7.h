@@ -11,13 +11,15 @@ class QPushButton;
 
 namespace tsx {
 
+struct Session;
+
 inline constexpr const char* kStatsTextFilter = "Text File|*.txt";
 
 /// The usage statistics window; UI thread only.
 class TForm7 : public QWidget {
     Q_OBJECT
 public:
-    explicit TForm7(QWidget* parent = nullptr);
+    explicit TForm7(Session& session, QWidget* parent = nullptr);
 
     QPlainTextEdit* Memo1 = nullptr;
     QFrame* Panel1 = nullptr;
@@ -35,6 +37,8 @@ public:
 private:
     void fillStatistics();
     void saveText();
+
+    Session& m_session;
 };
 
 }  // namespace tsx

@@ -1,26 +1,16 @@
-// The six windows of the program, created once at start in this order and
-// kept until exit, so every window can reach the others.
+// Starting the desktop program's windows: the main window, which creates the
+// other five in their order and keeps them until it is destroyed.
 #pragma once
+
+#include <memory>
 
 namespace tsx {
 
+struct Session;
 class TForm1;
-class TFormnew;
-class TForm3;
-class TForm4;
-class TPrintform;
-class TForm7;
 
-extern TForm1* Form1;
-extern TFormnew* Formnew;
-extern TForm3* Form3;
-extern TForm4* Form4;
-extern TPrintform* Printform;
-extern TForm7* Form7;
-
-/// Creates the six windows in their order; the overview is shown at once.
-void createForms();
-/// Destroys them (the main window owns the others); for tests.
-void destroyForms();
+/// Creates the six windows over the session and shows the overview at once.
+/// The session must outlive them.
+std::unique_ptr<TForm1> createForms(Session& session);
 
 }  // namespace tsx

@@ -1,27 +1,32 @@
-// The desktop program: the six windows, then the event loop.
+// The desktop program: one session, the six windows over it, then the event
+// loop.
 #include <cstdlib>
+#include <memory>
 
 #include <QApplication>
 
 #include "app/ui/form1.h"
 #include "app/ui/forms.h"
 #include "app/ui/icons.h"
+#include "tesserix_version.h"
+#include "wizard/session.h"
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tesserix"));
-    QApplication::setApplicationVersion(QStringLiteral("4.21"));
+    QApplication::setApplicationVersion(QLatin1String(tsx::kVersion));
     QApplication::setWindowIcon(tsx::programIcon(QStringLiteral("tesserix")));
 
-    tsx::createForms();
-    tsx::Form1->show();
+    auto session = std::make_unique<tsx::Session>();
+    std::unique_ptr<tsx::TForm1> main = tsx::createForms(*session);
+    main->show();
     const int result = QApplication::exec();
-    if (tsx::Form1->isRendering()) {
+    if (main->isRendering()) {
         // A render cannot be interrupted and keeps using the job; the user
         // closed the program, so end it without waiting for the render.
         std::_Exit(result);
     }
-    tsx::destroyForms();
+    main.reset();
     return result;
 }

@@ -21,10 +21,11 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "app/ui/dialogs.h"
 #include "app/ui/form1.h"
 #include "engine/mosaic_job.h"
 #include "raster/errors.h"
+#include "widgets/dialogs.h"
+#include "wizard/session.h"
 
 namespace tsx {
 
@@ -198,8 +199,9 @@ std::vector<int> qualityResolutions(const QPrinter& printer)
 
 // ---------------------------------------------------------------------------
 
-TPrintform::TPrintform(QWidget* parent)
+TPrintform::TPrintform(Session& session, QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::WindowCloseButtonHint | Qt::WindowTitleHint)
+    , m_session(session)
 {
     setObjectName(QStringLiteral("Printform"));
     setWindowTitle(QStringLiteral("Printer Setup"));
@@ -373,10 +375,10 @@ void TPrintform::refreshLayout()
     printerDpiY = target.logicalDpiY();
     imageDpi = parseImageDpi(seidpi->cleanText().toStdString());
 
-    const TDIB& mosaic = mosaicJob().mosaicImage;
+    const TDIB& mosaic = m_session.job.mosaicImage;
     mosaicWidth = mosaic.Width();
     mosaicHeight = mosaic.Height();
-    const MosaicSettings& s = mosaicJob().settings;
+    const MosaicSettings& s = m_session.job.settings;
     figures = computePrintFigures(printerDpiX, printerDpiY, imageDpi, mosaicWidth, mosaicHeight, s.cellWidth,
                                   s.cellHeight);
     Lpres->setText(fromUtf8(figures.resolutionText));
@@ -441,8 +443,8 @@ void TPrintform::printPage()
                                   target.printerName().toLocal8Bit().constData()));
     }
     {
-        std::lock_guard<std::mutex> lock(mosaicJob().mosaicImageLock);
-        drawRasterBands(painter, mosaicJob().mosaicImage, printRect);
+        std::lock_guard<std::mutex> lock(m_session.job.mosaicImageLock);
+        drawRasterBands(painter, m_session.job.mosaicImage, printRect);
     }
     if (!painter.end())
         throw Error("The page could not be printed");

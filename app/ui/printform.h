@@ -23,6 +23,8 @@ class QRadioButton;
 
 namespace tsx {
 
+struct Session;
+
 inline constexpr const char* kPdfTitle = "Save Printed Page As";
 inline constexpr const char* kPdfFilter = "PDF File|*.pdf";
 
@@ -75,7 +77,7 @@ std::vector<int> qualityResolutions(const QPrinter& printer);
 class TPrintform : public QWidget {
     Q_OBJECT
 public:
-    explicit TPrintform(QWidget* parent = nullptr);
+    explicit TPrintform(Session& session, QWidget* parent = nullptr);
     ~TPrintform() override;
 
     // Controls, under their names.
@@ -127,6 +129,7 @@ private:
     void applyPrinterSettings(QPrinter& target);
     void printPage();
 
+    Session& m_session;
     std::unique_ptr<QPrinter> m_printer;
 };
 

@@ -6,17 +6,15 @@
 #include <QFile>
 
 #include "app/project_file.h"
-#include "app/ui/dialogs.h"
 #include "app/ui/form1.h"
-#include "app/ui/form3.h"
-#include "app/ui/forms.h"
 #include "engine/mosaic_job.h"
 #include "raster/byte_io.h"
 #include "raster/errors.h"
 #include "raster/ui/dxpaintbox.h"
+#include "widgets/dialogs.h"
 #include "wizard/image_list.h"
 #include "wizard/mosaic_size.h"
-#include "wizard/ui/formnew.h"
+#include "wizard/session.h"
 
 namespace tsx {
 
@@ -24,15 +22,14 @@ namespace {
 
 std::string localPath(const QString& fileName) { return QFile::encodeName(fileName).toStdString(); }
 
-std::string chosenSourceFile() { return Formnew ? Formnew->sourceFileName() : std::string(); }
-
 }  // namespace
 
 void saveProjectFromWindow(TForm1& window)
 {
     if (window.isRendering())
         return;
-    const std::vector<uint8_t> image = buildProjectImage(mosaicJob(), imageList());
+    Session& session = window.session();
+    const std::vector<uint8_t> image = buildProjectImage(session.job, session.imageList);
     const QString fileName = getSaveFileName(&window, QString::fromLatin1(kProjectSaveTitle),
                                              QString::fromLatin1(kProjectFilter));
     if (fileName.isEmpty())
@@ -57,19 +54,20 @@ void loadProjectFile(TForm1& window, const QString& fileName)
         return;
     ProjectContents contents = parseProject(readWholeFile(localPath(fileName)));
     const MosaicSettings& s = contents.settings;
-    if (s.selfMosaic && s.rows > 0 && s.cols > 0 && chosenSourceFile().empty()) {
+    Session& session = window.session();
+    if (s.selfMosaic && s.rows > 0 && s.cols > 0 && session.sourceFileName.empty()) {
         showMessage(&window, QString::fromLatin1(kNoSourceForSelfMosaic));
         return;
     }
 
-    MosaicJob& job = mosaicJob();
-    commitProject(std::move(contents), job, imageList());
+    MosaicJob& job = session.job;
+    commitProject(std::move(contents), job, session.imageList);
     // the status bar describes the loaded job even when its mosaic finds no room
     const SizeStatusTexts texts = sizeStatusTexts(job.settings);
     window.setStatusText(0, QString::fromStdString(texts.cells));
     window.setStatusText(1, QString::fromStdString(texts.cellSize));
     window.setStatusText(2, QString::fromStdString(texts.mosaicSize));
-    window.setStatusText(3, QString::fromStdString(imageList().statusText()));
+    window.setStatusText(3, QString::fromStdString(session.imageList.statusText()));
     // the old pixels are released before the new ones are taken, so the view
     // follows whatever the raster holds, also when there was no room
     auto fitView = [&] {
@@ -87,8 +85,7 @@ void loadProjectFile(TForm1& window, const QString& fileName)
     }
     fitView();
 
-    if (Form3 && Form3->isVisible())
-        Form3->UpdateOverview();
+    window.refreshOverview();
     // a job saved before any mosaic was made has no cell to draw
     if (job.settings.rows > 0 && job.settings.cols > 0)
         window.startRender();

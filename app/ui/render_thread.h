@@ -3,30 +3,28 @@
 // queued signal; nothing here touches a widget.
 #pragma once
 
-#include <string>
-#include <vector>
-
 #include <QThread>
+
+#include "wizard/session.h"
 
 namespace tsx {
 
-/// One render of mosaicJob(); a fresh thread for every render. The render
-/// reads the job and writes mosaicImage under its lock; the UI thread must
-/// not change the job until ended() arrives.
+/// One render of a prepared job; a fresh thread for every render. The render
+/// reads the job and writes its mosaicImage under its lock; the UI thread
+/// must not change the job until ended() arrives.
 class RenderThread final : public QThread {
     Q_OBJECT
 public:
-    /// The ImageList's paths and the source file are copied here, so the
+    /// The ImageList's paths and the source file come prepared, so the
     /// render never reads a window's list.
-    RenderThread(std::vector<std::string> imagePaths, std::string sourcePath, QObject* parent = nullptr);
+    explicit RenderThread(PreparedRender render, QObject* parent = nullptr);
     ~RenderThread() override;
 
 signals:
     void progressed(int percent);
     void repaintRequested();
-    /// The overview should be brought up to date; the mosaic's pixel rows
-    /// [0, finishedRows) are final, or -1 when that is not known.
-    void overviewRequested(int finishedRows);
+    /// Mosaic pixel rows [firstRow, firstRow + count) are final.
+    void rowsFinished(int firstRow, int count);
     void messageRequested(const QString& text, const QString& caption);
     /// Emitted exactly once, last: ok, or the text of the error that stopped it.
     void ended(bool ok, const QString& error);
@@ -36,8 +34,7 @@ protected:
 
 private:
     class Host;
-    std::vector<std::string> m_imagePaths;
-    std::string m_sourcePath;
+    PreparedRender m_render;
 };
 
 }  // namespace tsx

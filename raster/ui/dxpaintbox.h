@@ -8,30 +8,9 @@
 #include <QWidget>
 
 #include "raster/dib.h"
+#include "raster/paint_placement.h"
 
 namespace tsx {
-
-/// Where a raster of W x H lands in a client of CW x CH.
-struct PaintPlacement {
-    int x = 0, y = 0, width = 0, height = 0;
-    bool stretched = false;  // false: drawn at natural size
-    bool operator==(const PaintPlacement&) const = default;
-};
-
-struct PaintBoxOptions {
-    bool autoStretch = false;
-    bool center = false;
-    bool keepAspect = false;
-    bool stretch = false;
-};
-
-/// The placement rule of the paint box, usable without a widget.
-PaintPlacement placeRaster(int rasterWidth, int rasterHeight, int clientWidth, int clientHeight,
-                           const PaintBoxOptions& options);
-
-/// Rounds half to even, the rounding of the fitted size (one definition in
-/// the core library, shared with the print figures).
-int roundHalfEven(double value);
 
 /// Shows a raster. Lives on the UI thread. When the shown raster may be
 /// written by another thread, attach the lock that writer holds; painting

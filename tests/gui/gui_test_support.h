@@ -1,10 +1,11 @@
-// Shared helpers of the window tests: a fresh set of windows per test, an
-// offscreen platform when none was chosen, and the pictures and placed jobs
-// the tests start from.
+// Shared helpers of the window tests: a fresh session and a fresh set of
+// windows per test, an offscreen platform when none was chosen, and the
+// pictures and placed jobs the tests start from.
 #pragma once
 
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <string>
@@ -19,8 +20,51 @@
 #include "app/ui/forms.h"
 #include "engine/mosaic_job.h"
 #include "wizard/image_list.h"
+#include "wizard/session.h"
 
 namespace tsx::testing {
+
+// The program under test: its session and its six windows, made anew by
+// every startProgram, so nothing one test does reaches the next.
+inline std::unique_ptr<Session> g_session;
+inline std::unique_ptr<TForm1> g_main;
+inline TForm1* Form1 = nullptr;
+inline TFormnew* Formnew = nullptr;
+inline TForm3* Form3 = nullptr;
+inline TForm4* Form4 = nullptr;
+inline TPrintform* Printform = nullptr;
+inline TForm7* Form7 = nullptr;
+
+inline Session& session() { return *g_session; }
+inline MosaicJob& mosaicJob() { return g_session->job; }
+inline ImageList& imageList() { return g_session->imageList; }
+
+/// Takes the windows down; the session goes with them.
+inline void destroyForms()
+{
+    g_main.reset();
+    Form1 = nullptr;
+    Formnew = nullptr;
+    Form3 = nullptr;
+    Form4 = nullptr;
+    Printform = nullptr;
+    Form7 = nullptr;
+    g_session.reset();
+}
+
+/// A new session and the six windows over it, as the program starts them.
+inline void createForms()
+{
+    destroyForms();
+    g_session = std::make_unique<Session>();
+    g_main = tsx::createForms(*g_session);
+    Form1 = g_main.get();
+    Formnew = Form1->Formnew;
+    Form3 = Form1->Form3;
+    Form4 = Form1->Form4;
+    Printform = Form1->Printform;
+    Form7 = Form1->Form7;
+}
 
 // Creates the six windows and shows the main window, as the program does.
 inline void startProgram()
@@ -149,6 +193,17 @@ int runWindowTests(int argc, char** argv)
 }
 
 }  // namespace tsx::testing
+
+// The tests reach the windows and the job under these short names.
+using tsx::testing::destroyForms;
+using tsx::testing::Form1;
+using tsx::testing::Form3;
+using tsx::testing::Form4;
+using tsx::testing::Form7;
+using tsx::testing::Formnew;
+using tsx::testing::imageList;
+using tsx::testing::mosaicJob;
+using tsx::testing::Printform;
 
 #define TSX_WINDOW_TEST_MAIN(TestClass) \
     int main(int argc, char** argv) { return tsx::testing::runWindowTests<TestClass>(argc, argv); }

@@ -11,7 +11,7 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 
-#include "app/ui/dialogs.h"
+#include "widgets/dialogs.h"
 #include "app/ui/form3.h"
 #include "app/ui/form4.h"
 #include "app/ui/form7.h"
@@ -245,26 +245,6 @@ private slots:
         // the event loop goes on: the window still answers
         Form1->btoverview->click();
         QVERIFY(overviewHiddenAndUp());
-    }
-
-    void overviewFitsTheMosaicViewAsComputed()
-    {
-        int w = 0, h = 0;
-        QVERIFY(fitOverview(248, 165, 1024, 512, w, h));
-        QCOMPARE(w, 248);
-        QCOMPARE(h, 124);
-        QVERIFY(fitOverview(248, 165, 512, 1024, w, h));
-        QCOMPARE(w, 82);  // 82.5 truncated
-        QCOMPARE(h, 165);
-        QVERIFY(fitOverview(200, 100, 400, 200, w, h));  // equal aspect: height first
-        QCOMPARE(w, 200);
-        QCOMPARE(h, 100);
-        QVERIFY(!fitOverview(248, 165, 0, 0, w, h));
-        QVERIFY(!fitOverview(0, 165, 100, 100, w, h));
-        // no 32-bit overflow for a very wide mosaic in a tall window
-        QVERIFY(fitOverview(3000, 4000, 512000, 800, w, h));
-        QCOMPARE(w, 3000);
-        QCOMPARE(h, 4);
     }
 
     void overviewWindowRefitsFromTheMainPaintBox()

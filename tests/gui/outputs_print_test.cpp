@@ -17,7 +17,7 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 
-#include "app/ui/dialogs.h"
+#include "widgets/dialogs.h"
 #include "app/ui/printform.h"
 #include "engine/mosaic_job.h"
 #include "gui_test_support.h"
@@ -83,12 +83,10 @@ private slots:
     void init()
     {
         testing::startProgram();
-        mosaicJob().settings = MosaicSettings{};
     }
     void cleanup()
     {
         testing::endProgram();
-        mosaicJob().settings = MosaicSettings{};
     }
 
     void figuresOfA1024PixelMosaicOnA600DpiPrinter()

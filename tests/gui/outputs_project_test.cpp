@@ -13,7 +13,7 @@
 #include <QToolButton>
 
 #include "app/project_file.h"
-#include "app/ui/dialogs.h"
+#include "widgets/dialogs.h"
 #include "app/ui/form7.h"
 #include "app/ui/printform.h"
 #include "app/ui/project_io.h"
@@ -119,10 +119,6 @@ private slots:
     void cleanup()
     {
         testing::endProgram();
-        imageList().clear();
-        mosaicJob().settings = MosaicSettings{};
-        mosaicJob().placementGrid.clear();
-        mosaicJob().workingSignatures.clear();
     }
 
     void savedProjectLoadsIntoTheSameMosaicAndSavesEqual()

@@ -10,9 +10,6 @@ using namespace tsx;
 
 namespace {
 
-const PaintBoxOptions kOverview{ true, true, true, false };  // and both previews
-const PaintBoxOptions kMainView{};
-
 // Columns of the raster coloured by x: column x is (x, 255 - x, 7) as r, g, b.
 TDIB ramp(int width, int height)
 {
@@ -36,43 +33,6 @@ QRgb rampColour(int x, int y) { return qRgb(y % 256, 255 - x % 256, 7); }
 class PaintBoxTest : public QObject {
     Q_OBJECT
 private slots:
-    void placesAsTheFourSwitchesSay()
-    {
-        // shrunk to fit and centred, natural size and centred, and at 0,0 without Center
-        QCOMPARE(placeRaster(400, 100, 200, 200, kOverview), (PaintPlacement{ 0, 75, 200, 50, true }));
-        QCOMPARE(placeRaster(100, 100, 200, 200, kOverview), (PaintPlacement{ 50, 50, 100, 100, false }));
-        PaintBoxOptions noCentre = kOverview;
-        noCentre.center = false;
-        QCOMPARE(placeRaster(400, 100, 200, 200, noCentre), (PaintPlacement{ 0, 0, 200, 50, true }));
-        QCOMPARE(placeRaster(100, 100, 200, 200, noCentre), (PaintPlacement{ 0, 0, 100, 100, false }));
-
-        // the main view never scales, whatever the client
-        QCOMPARE(placeRaster(20480, 20480, 597, 338, kMainView), (PaintPlacement{ 0, 0, 20480, 20480, false }));
-
-        // Stretch without KeepAspect fills the client; with it, fits
-        PaintBoxOptions stretch{ false, false, false, true };
-        QCOMPARE(placeRaster(10, 10, 30, 20, stretch), (PaintPlacement{ 0, 0, 30, 20, true }));
-        stretch.keepAspect = true;
-        QCOMPARE(placeRaster(10, 10, 30, 20, stretch), (PaintPlacement{ 0, 0, 20, 20, true }));
-        // KeepAspect means nothing while AutoStretch is on
-        PaintBoxOptions autoNoAspect{ true, false, false, false };
-        QCOMPARE(placeRaster(400, 100, 200, 200, autoNoAspect), (PaintPlacement{ 0, 0, 200, 50, true }));
-
-        // an empty raster is placed nowhere
-        QCOMPARE(placeRaster(0, 0, 200, 200, kOverview).width, 0);
-    }
-
-    void fittedSizesRoundLikeTheProgram()
-    {
-        // 5 x 0.5 = 2.5 goes to the even 2
-        QCOMPARE(placeRaster(5, 10, 100, 5, kOverview), (PaintPlacement{ 49, 0, 2, 5, true }));
-        // the ratio 1/6 is single precision, so 15 x s lies just above 2.5
-        QCOMPARE(placeRaster(6, 15, 1, 100, kOverview), (PaintPlacement{ 0, 48, 1, 3, true }));
-        QCOMPARE(roundHalfEven(3.5), 4);
-        QCOMPARE(roundHalfEven(4.5), 4);
-        QCOMPARE(roundHalfEven(-2.5), -2);
-    }
-
     void drawsTheRasterAndLeavesTheRestToTheParent()
     {
         QWidget parent;

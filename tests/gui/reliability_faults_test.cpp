@@ -23,7 +23,7 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 
-#include "app/ui/dialogs.h"
+#include "widgets/dialogs.h"
 #include "app/ui/form3.h"
 #include "app/ui/form7.h"
 #include "app/ui/printform.h"
@@ -185,8 +185,6 @@ private slots:
     void cleanup()
     {
         testing::endProgram();
-        imageList().clear();
-        mosaicJob().settings = MosaicSettings{};
     }
 
     void saveImageThatCannotBeWrittenShowsItsMessage()

@@ -13,7 +13,7 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 
-#include "app/ui/dialogs.h"
+#include "widgets/dialogs.h"
 #include "app/ui/form3.h"
 #include "engine/mosaic_job.h"
 #include "gui_test_support.h"
@@ -59,8 +59,6 @@ private slots:
     void cleanup()
     {
         testing::endProgram();
-        imageList().clear();
-        mosaicJob().settings = MosaicSettings{};
     }
 
     void renderFromAProjectWhileTheUserKeepsWorking()

@@ -19,7 +19,7 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 
-#include "app/ui/dialogs.h"
+#include "widgets/dialogs.h"
 #include "engine/mosaic_job.h"
 #include "gui_test_support.h"
 #include "wizard/image_list.h"
@@ -96,8 +96,6 @@ private slots:
     {
         endProgram();
         m_dialogs.reset();
-        imageList().clear();
-        mosaicJob().settings = MosaicSettings{};
         m_dir.reset();
     }
 

@@ -11,7 +11,7 @@
 #include <QTimer>
 #include <QToolButton>
 
-#include "app/ui/dialogs.h"
+#include "widgets/dialogs.h"
 #include "engine/mosaic_job.h"
 #include "gui_test_support.h"
 #include "raster/byte_io.h"
@@ -77,8 +77,6 @@ private slots:
     {
         m_dialogs.reset();
         endProgram();
-        imageList().clear();
-        mosaicJob().settings = MosaicSettings{};
         m_dir.reset();
     }
 

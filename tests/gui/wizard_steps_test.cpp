@@ -11,7 +11,7 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 
-#include "app/ui/dialogs.h"
+#include "widgets/dialogs.h"
 #include "engine/mosaic_job.h"
 #include "gui_test_support.h"
 #include "raster/ui/dxpaintbox.h"
@@ -80,8 +80,6 @@ private slots:
     {
         m_dialogs.reset();
         endProgram();
-        imageList().clear();
-        mosaicJob().settings = MosaicSettings{};
         m_dir.reset();
     }
 

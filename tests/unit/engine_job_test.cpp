@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/mosaic_job.h"
+#include "engine/random.h"
 #include "engine_test_support.h"
 #include "raster/byte_io.h"
 
@@ -109,19 +110,20 @@ TEST(Signatures, RecordsAreEightBytesInListOrder)
 
 TEST(Generator, FollowsTheLinearCongruenceAndTakesTheHighHalf)
 {
-    setRandomState(12345);
+    Random random;
+    random.setState(12345);
     // Values worked out independently of the code under test.
-    EXPECT_EQ(randomInt(10), 3);
-    EXPECT_EQ(randomInt(100), 28);
-    EXPECT_EQ(randomInt(1000), 79);
-    EXPECT_EQ(randomInt(9), 4);
-    EXPECT_EQ(randomInt(0), 0);  // still advances the state
-    EXPECT_EQ(randomInt(7), 2);
-    EXPECT_EQ(randomState(), 1467157059u);
+    EXPECT_EQ(random.next(10), 3);
+    EXPECT_EQ(random.next(100), 28);
+    EXPECT_EQ(random.next(1000), 79);
+    EXPECT_EQ(random.next(9), 4);
+    EXPECT_EQ(random.next(0), 0);  // still advances the state
+    EXPECT_EQ(random.next(7), 2);
+    EXPECT_EQ(random.state(), 1467157059u);
 
-    setRandomState(0xFFFFFFFFu);
+    random.setState(0xFFFFFFFFu);
     for (int i = 0; i < 1000; ++i) {
-        const int v = randomInt(8);
+        const int v = random.next(8);
         ASSERT_GE(v, 0);
         ASSERT_LT(v, 8);
     }
@@ -129,8 +131,9 @@ TEST(Generator, FollowsTheLinearCongruenceAndTakesTheHighHalf)
 
 TEST(Generator, SeedIsMillisecondsSinceMidnight)
 {
-    seedRandom();
-    EXPECT_LT(randomState(), 24u * 60 * 60 * 1000);
+    Random random;
+    random.seedFromClock();
+    EXPECT_LT(random.state(), 24u * 60 * 60 * 1000);
 }
 
 TEST(ColourDistance, SumsAbsoluteChannelDifferences)

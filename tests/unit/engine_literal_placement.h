@@ -6,6 +6,7 @@
 #include <array>
 
 #include "engine/mosaic_job.h"
+#include "engine/random.h"
 
 namespace tsx::test {
 
@@ -15,7 +16,7 @@ namespace tsx::test {
 // candidate indexes never reset. The fast placement must match it exactly.
 // The three fallbacks are the ones this program chose for inputs the rules
 // leave open (too few eligible pictures, none at all, no free cell left).
-inline void literalPlaceCells(MosaicJob& job, int n)
+inline void literalPlaceCells(MosaicJob& job, Random& random, int n)
 {
     const MosaicSettings& s = job.settings;
     for (int c = 0; c < 800; ++c)
@@ -126,7 +127,7 @@ inline void literalPlaceCells(MosaicJob& job, int n)
                 std::swap(slotDist[k], slotDist[m]);
             }
             const int draws = std::max(0, s.randomLevel - 1);
-            const int j = randomInt(std::min(draws, filled));
+            const int j = random.next(std::min(draws, filled));
             placeInto(slotIndex[j + 1], c, r);
         }
 }

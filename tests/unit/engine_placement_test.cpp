@@ -20,6 +20,7 @@ using test::makePlacementJob;
 // distances (and therefore the tie rules) decide most cells.
 TEST(Placement, MatchesTheLiteralRulesOnRandomJobs)
 {
+    Random random;
     std::mt19937 rng(20240611);
     for (int trial = 0; trial < 60; ++trial) {
         auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
@@ -54,16 +55,16 @@ TEST(Placement, MatchesTheLiteralRulesOnRandomJobs)
         literal->placementGrid = fast->placementGrid;
 
         const uint32_t seed = uint32_t(rng());
-        setRandomState(seed);
-        placeCellsUnseeded(*fast, n);
-        const uint32_t fastState = randomState();
-        setRandomState(seed);
-        test::literalPlaceCells(*literal, n);
+        random.setState(seed);
+        placeCellsUnseeded(*fast, random, n);
+        const uint32_t fastState = random.state();
+        random.setState(seed);
+        test::literalPlaceCells(*literal, random, n);
 
         SCOPED_TRACE(testing::Message() << "trial " << trial << " rows " << rows << " cols " << cols << " n " << n
                                         << " level " << s.randomLevel << " useAll " << s.useAll << " limit "
                                         << s.limitRepeat << "/" << s.maxRepeat << " noClose " << s.noClose);
-        ASSERT_EQ(fastState, randomState());
+        ASSERT_EQ(fastState, random.state());
         ASSERT_TRUE(fast->workingSignatures == literal->workingSignatures);
         ASSERT_TRUE(fast->placementGrid == literal->placementGrid);
         for (int r = 0; r < rows; ++r)
@@ -79,6 +80,7 @@ TEST(Placement, MatchesTheLiteralRulesOnRandomJobs)
 // 0, 3, 5, and a draw j takes slot j + 1.
 TEST(Placement, CandidateSlotsFollowTheReplacementAndSortOrder)
 {
+    Random random;
     const std::vector<int> distances{50, 40, 40, 60, 30, 70, 80, 90, 35, 20};
     const std::vector<int> sorted{9, 4, 8, 1, 2, 0, 3};
     ColourList sigs;
@@ -91,10 +93,10 @@ TEST(Placement, CandidateSlotsFollowTheReplacementAndSortOrder)
         std::set<int> seen;
         for (uint32_t seed = 0; seen.size() < size_t(level - 1); ++seed) {
             ASSERT_LT(seed, 1000u);
-            setRandomState(seed);
-            const int j = randomInt(level - 1);
-            setRandomState(seed);
-            placeCellsUnseeded(*job, 10);
+            random.setState(seed);
+            const int j = random.next(level - 1);
+            random.setState(seed);
+            placeCellsUnseeded(*job, random, 10);
             EXPECT_EQ(job->placementGrid.at(0, 0).imageIndex, sorted[size_t(j)]) << "draw " << j;
             EXPECT_EQ(job->placementGrid.at(0, 0).redOffset, distances[size_t(sorted[size_t(j)])]);
             seen.insert(j);
@@ -104,6 +106,7 @@ TEST(Placement, CandidateSlotsFollowTheReplacementAndSortOrder)
 
 TEST(Placement, LowLevelsTakeTheNearestAndTheNeighbourRuleLooksOnlyBackwards)
 {
+    Random random;
     std::mt19937 rng(7);
     ColourList sigs;
     for (int k = 0; k < 12; ++k)
@@ -115,7 +118,7 @@ TEST(Placement, LowLevelsTakeTheNearestAndTheNeighbourRuleLooksOnlyBackwards)
     job->settings.noClose = false;
     for (int level : {1, 2}) {
         job->settings.randomLevel = level;
-        placeCells(*job, 12);
+        test::placeSeeded(*job, random, 12);
         for (int k = 0; k < 400; ++k) {
             const CellPlacement& p = job->placementGrid.at(k % 20, k / 20);
             int nearest = 9999;
@@ -132,8 +135,8 @@ TEST(Placement, LowLevelsTakeTheNearestAndTheNeighbourRuleLooksOnlyBackwards)
     flat->settings.randomLevel = 8;
     bool upperRightRepeats = false;
     for (uint32_t seed = 0; seed < 20; ++seed) {
-        setRandomState(seed);
-        placeCellsUnseeded(*flat, 10);
+        random.setState(seed);
+        placeCellsUnseeded(*flat, random, 10);
         const PlacementGrid& g = flat->placementGrid;
         for (int r = 0; r < 16; ++r)
             for (int c = 0; c < 16; ++c) {
@@ -156,6 +159,7 @@ TEST(Placement, LowLevelsTakeTheNearestAndTheNeighbourRuleLooksOnlyBackwards)
 
 TEST(Placement, RepetitionLimitHoldsWhilePicturesRemainAndIsRelaxedAfter)
 {
+    Random random;
     ColourList sigs;
     for (int k = 0; k < 40; ++k)
         sigs.push_back({uint8_t(k * 6), uint8_t(255 - k * 6), 128});
@@ -164,7 +168,7 @@ TEST(Placement, RepetitionLimitHoldsWhilePicturesRemainAndIsRelaxedAfter)
     job->settings.maxRepeat = 2;
     job->settings.noClose = false;
     job->settings.randomLevel = 8;
-    placeCells(*job, 40);
+    test::placeSeeded(*job, random, 40);
     std::vector<int> counts(40);
     for (int k = 0; k < 80; ++k)
         ++counts[size_t(job->placementGrid.at(k % 10, k / 10).imageIndex)];
@@ -179,7 +183,7 @@ TEST(Placement, RepetitionLimitHoldsWhilePicturesRemainAndIsRelaxedAfter)
     tight->settings.limitRepeat = true;
     tight->settings.maxRepeat = 1;
     tight->settings.useAll = true;
-    placeCells(*tight, 10);
+    test::placeSeeded(*tight, random, 10);
     int total = 0;
     for (int i = 0; i < 10; ++i)
         total += signatureAt(tight->workingSignatures, size_t(i)).useCount;
@@ -194,6 +198,7 @@ TEST(Placement, RepetitionLimitHoldsWhilePicturesRemainAndIsRelaxedAfter)
 
 TEST(Placement, UseAllGivesEveryPictureItsNearestFreeCellFirstInRowOrder)
 {
+    Random random;
     // Cells in a 4 x 4 grid; picture 0 matches cells 5 and 10 equally, and
     // picture 1 has the same colour, so it gets cell 10.
     ColourList cells(16, {0, 0, 0});
@@ -203,7 +208,7 @@ TEST(Placement, UseAllGivesEveryPictureItsNearestFreeCellFirstInRowOrder)
     auto job = makePlacementJob(4, 4, cells, sigs);
     job->settings.useAll = true;
     job->settings.noClose = false;
-    placeCells(*job, 12);
+    test::placeSeeded(*job, random, 12);
     EXPECT_EQ(job->placementGrid.at(1, 1).imageIndex, 0);
     EXPECT_EQ(job->placementGrid.at(2, 2).imageIndex, 1);
     std::set<int> used;
@@ -214,7 +219,7 @@ TEST(Placement, UseAllGivesEveryPictureItsNearestFreeCellFirstInRowOrder)
     // More pictures than cells: the ones without a free cell are left out.
     auto crowded = makePlacementJob(1, 3, ColourList(3, {0, 0, 0}), ColourList(5, {0, 0, 0}));
     crowded->settings.useAll = true;
-    placeCells(*crowded, 5);
+    test::placeSeeded(*crowded, random, 5);
     for (int c = 0; c < 3; ++c)
         EXPECT_EQ(crowded->placementGrid.at(c, 0).imageIndex, c);
     EXPECT_EQ(signatureAt(crowded->workingSignatures, 3).useCount, 0);
@@ -223,29 +228,31 @@ TEST(Placement, UseAllGivesEveryPictureItsNearestFreeCellFirstInRowOrder)
 
 TEST(Placement, SelfMosaicWritesOnlyTheOffsetsAndCellsOutsideAreOnlyFreed)
 {
+    Random random;
     auto job = makePlacementJob(16, 16, ColourList(256, {100, 50, 20}), ColourList(10, {0, 0, 0}));
     test::setSourceColour(*job, 120, 40, 200);
     job->settings.selfMosaic = true;
     job->placementGrid.at(3, 4) = CellPlacement{77, 0, 0, 0, 1};
     job->placementGrid.at(16, 0) = CellPlacement{5, 6, 7, 8, 1};
     job->placementGrid.at(799, 799) = CellPlacement{9, 9, 9, 9, 1};
-    placeCells(*job, 10);
+    test::placeSeeded(*job, random, 10);
     EXPECT_EQ(job->placementGrid.at(3, 4), (CellPlacement{77, 20, -10, 180, 0}));
     EXPECT_EQ(job->placementGrid.at(16, 0), (CellPlacement{5, 6, 7, 8, 0}));
     EXPECT_EQ(job->placementGrid.at(799, 799), (CellPlacement{9, 9, 9, 9, 0}));
     EXPECT_TRUE(job->workingSignatures == job->signatureStream);
 
     job->settings.selfMosaic = false;
-    placeCells(*job, 10);
+    test::placeSeeded(*job, random, 10);
     EXPECT_EQ(job->placementGrid.at(16, 0), (CellPlacement{5, 6, 7, 8, 0}));
     EXPECT_EQ(job->placementGrid.at(3, 4).occupied, 1);
 }
 
 TEST(Placement, RefusesACellColourRasterSmallerThanTheGrid)
 {
+    Random random;
     auto job = makePlacementJob(4, 4, ColourList(16, {0, 0, 0}), ColourList(10, {0, 0, 0}));
     job->settings.rows = 5;
-    EXPECT_THROW(placeCells(*job, 10), Error);
+    EXPECT_THROW(test::placeSeeded(*job, random, 10), Error);
 }
 
 }  // namespace

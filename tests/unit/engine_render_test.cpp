@@ -26,7 +26,8 @@ public:
     std::vector<std::string> paths;
     std::string source;
     std::vector<int> progressValues;
-    int repaints = 0, overviewUpdates = 0;
+    int repaints = 0;
+    std::vector<std::pair<int, int>> finishedRows;  // first, count
     std::vector<std::pair<std::string, std::string>> messages;
     int finishedCalls = 0;
     bool ok = false;
@@ -41,7 +42,7 @@ public:
     std::string sourcePath() override { return source; }
     void progress(int percent) override { progressValues.push_back(percent); }
     void repaint() override { ++repaints; }
-    void updateOverview() override { ++overviewUpdates; }
+    void rowsFinished(int firstRow, int count) override { finishedRows.emplace_back(firstRow, count); }
     void message(const std::string& text, const std::string& caption) override
     {
         messages.emplace_back(text, caption);
@@ -102,34 +103,39 @@ protected:
 
 TEST_F(RenderTest, ProgressRepaintsAndTheFinalMessageFollowTheRows)
 {
+    Random random;
     auto job = makeJob(16, 2, 2, 2);
     RecordingHost host;
     host.paths = {writePicture("a.bmp", 2, 2, {{10, 20, 30}})};
-    setRandomState(4242);
-    renderMosaic(*job, host);
+    random.setState(4242);
+    renderMosaic(*job, random, host);
 
     const std::vector<int> expected{0, 0, 6, 13, 20, 26, 33, 40, 46, 53, 60, 66, 73, 80, 86, 93, 100, 0};
     EXPECT_EQ(host.progressValues, expected);
     EXPECT_EQ(host.repaints, 17);
-    EXPECT_EQ(host.overviewUpdates, 17);
+    std::vector<std::pair<int, int>> everyRow;
+    for (int r = 0; r < 16; ++r)
+        everyRow.emplace_back(2 * r, 2);
+    EXPECT_EQ(host.finishedRows, everyRow);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].first, "Photomosaic created success!");
     EXPECT_EQ(host.messages[0].second, "Finish");
     EXPECT_EQ(host.finishedCalls, 1);
     EXPECT_TRUE(host.ok);
     // No flip allowed, no number drawn.
-    EXPECT_EQ(randomState(), 4242u);
+    EXPECT_EQ(random.state(), 4242u);
     EXPECT_EQ(pixel(job->mosaicImage, 3, 31), (Colour{10, 20, 30}));
 
     // A single row (possible from a project file) must not divide by zero.
     auto single = makeJob(1, 3, 2, 2);
     host.progressValues.clear();
-    renderMosaic(*single, host);
+    renderMosaic(*single, random, host);
     EXPECT_EQ(host.progressValues, (std::vector<int>{0, 100, 0}));
 }
 
 TEST_F(RenderTest, CellsShiftTowardsTheirColourUnlessEnhancementIsOff)
 {
+    Random random;
     auto job = makeJob(2, 3, 4, 4);
     RecordingHost host;
     host.paths = {writePicture("grey.bmp", 8, 8, {{100, 100, 100}}), writePicture("dark.bmp", 8, 8, {{5, 250, 9}})};
@@ -140,7 +146,7 @@ TEST_F(RenderTest, CellsShiftTowardsTheirColourUnlessEnhancementIsOff)
         job->placementGrid.at(c, 1) = CellPlacement{0, -20, 5, 7, 1};
     // Offsets no placement makes, as a damaged project could hold them.
     job->placementGrid.at(2, 1) = CellPlacement{0, INT32_MIN, INT32_MAX, 0, 1};
-    renderMosaic(*job, host);
+    renderMosaic(*job, random, host);
     ASSERT_TRUE(host.ok) << host.error;
     EXPECT_EQ(pixel(job->mosaicImage, 8, 4), (Colour{255, 0, 100}));
     EXPECT_EQ(pixel(job->mosaicImage, 1, 1), (Colour{120, 100, 90}));
@@ -149,12 +155,12 @@ TEST_F(RenderTest, CellsShiftTowardsTheirColourUnlessEnhancementIsOff)
     EXPECT_EQ(pixel(job->mosaicImage, 0, 4), (Colour{120, 95, 93}));
 
     job->settings.sourceMono = true;
-    renderMosaic(*job, host);
+    renderMosaic(*job, random, host);
     EXPECT_EQ(pixel(job->mosaicImage, 0, 4), (Colour{120, 120, 120}));
 
     job->settings.colorEnhanceOff = true;
     job->settings.monoCells = true;
-    renderMosaic(*job, host);
+    renderMosaic(*job, random, host);
     EXPECT_EQ(pixel(job->mosaicImage, 5, 2), (Colour{5, 250, 9}));
 }
 
@@ -170,6 +176,7 @@ TEST(CellSourceRect, CutEdgesCropsTheCentreToTheCellShape)
 
 TEST_F(RenderTest, CutEdgeModeDrawsOnlyTheCentreOfThePicture)
 {
+    Random random;
     // 4 × 2: a red column, two green ones, a blue one.
     ColourList stripes;
     for (int y = 0; y < 2; ++y)
@@ -180,7 +187,7 @@ TEST_F(RenderTest, CutEdgeModeDrawsOnlyTheCentreOfThePicture)
     job->settings.stretchCells = false;
     RecordingHost host;
     host.paths = {writePicture("stripes.bmp", 4, 2, stripes)};
-    renderMosaic(*job, host);
+    renderMosaic(*job, random, host);
     ASSERT_TRUE(host.ok) << host.error;
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 4; ++x)
@@ -189,6 +196,7 @@ TEST_F(RenderTest, CutEdgeModeDrawsOnlyTheCentreOfThePicture)
 
 TEST_F(RenderTest, FlipsDrawNineAndTurnTheCellAboveFour)
 {
+    Random random;
     // 2 × 2 picture with four different corners.
     const ColourList corners{{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
     auto job = makeJob(2, 1, 2, 2);
@@ -198,17 +206,17 @@ TEST_F(RenderTest, FlipsDrawNineAndTurnTheCellAboveFour)
     RecordingHost host;
     host.paths = {writePicture("corners.bmp", 2, 2, corners)};
     for (uint32_t seed = 1; seed < 40; ++seed) {
-        setRandomState(seed);
+        random.setState(seed);
         bool v[2], h[2];
         for (int cell = 0; cell < 2; ++cell) {
-            v[cell] = randomInt(9) > 4;
-            h[cell] = randomInt(9) > 4;
+            v[cell] = random.next(9) > 4;
+            h[cell] = random.next(9) > 4;
         }
-        const uint32_t after = randomState();
-        setRandomState(seed);
-        renderMosaic(*job, host);
+        const uint32_t after = random.state();
+        random.setState(seed);
+        renderMosaic(*job, random, host);
         ASSERT_TRUE(host.ok) << host.error;
-        EXPECT_EQ(randomState(), after);
+        EXPECT_EQ(random.state(), after);
         for (int cell = 0; cell < 2; ++cell) {
             const int x = h[cell] ? 1 : 0, y = v[cell] ? 1 : 0;
             EXPECT_EQ(pixel(job->mosaicImage, x, 2 * cell + y), corners[0]) << "seed " << seed;
@@ -218,6 +226,7 @@ TEST_F(RenderTest, FlipsDrawNineAndTurnTheCellAboveFour)
 
 TEST_F(RenderTest, AFailingFileStopsTheRenderAndKeepsTheCellsBefore)
 {
+    Random random;
     auto job = makeJob(16, 2, 2, 2);
     RecordingHost host;
     for (int k = 0; k < 3; ++k)
@@ -226,7 +235,7 @@ TEST_F(RenderTest, AFailingFileStopsTheRenderAndKeepsTheCellsBefore)
         for (int c = 0; c < 2; ++c)
             job->placementGrid.at(c, r) = CellPlacement{r % 3, 0, 0, 0, 1};
     fs::remove(host.paths[2]);
-    renderMosaic(*job, host);
+    renderMosaic(*job, random, host);
 
     EXPECT_FALSE(host.ok);
     EXPECT_NE(host.error.find(host.paths[2]), std::string::npos) << host.error;
@@ -240,7 +249,7 @@ TEST_F(RenderTest, AFailingFileStopsTheRenderAndKeepsTheCellsBefore)
     host.paths.pop_back();
     host.paths.push_back(writePicture("p2.bmp", 2, 2, {{0, 0, 0}}));
     job->placementGrid.at(1, 5).imageIndex = 9;
-    renderMosaic(*job, host);
+    renderMosaic(*job, random, host);
     EXPECT_FALSE(host.ok);
     EXPECT_NE(host.error.find("List index out of bounds (9)"), std::string::npos) << host.error;
     EXPECT_EQ(pixel(job->mosaicImage, 0, 10), (Colour{0, 0, 0}));
@@ -249,6 +258,7 @@ TEST_F(RenderTest, AFailingFileStopsTheRenderAndKeepsTheCellsBefore)
 
 TEST_F(RenderTest, APictureWithoutPixelsLeavesItsCellBlack)
 {
+    Random random;
     // A GIF with a screen but no image: it loads as an empty picture.
     const std::string empty = (m_dir / "empty.gif").string();
     writeWholeFile(empty, {'G', 'I', 'F', '8', '9', 'a', 2, 0, 2, 0, 0, 0, 0, ';'});
@@ -261,7 +271,7 @@ TEST_F(RenderTest, APictureWithoutPixelsLeavesItsCellBlack)
     RecordingHost host;
     host.paths = {writePicture("a.bmp", 2, 2, {{200, 200, 200}}), empty};
     job->placementGrid.at(1, 0).imageIndex = 1;
-    renderMosaic(*job, host);
+    renderMosaic(*job, random, host);
     ASSERT_TRUE(host.ok) << host.error;
     EXPECT_EQ(pixel(job->mosaicImage, 0, 0), (Colour{200, 200, 200}));
     EXPECT_EQ(pixel(job->mosaicImage, 2, 0), (Colour{0, 0, 0}));
@@ -269,17 +279,19 @@ TEST_F(RenderTest, APictureWithoutPixelsLeavesItsCellBlack)
 
 TEST_F(RenderTest, RefusesAMosaicImageTooSmallForTheCells)
 {
+    Random random;
     auto job = makeJob(4, 4, 3, 3);
     test::fillRaster(job->mosaicImage, 11, 12, {kMarker});
     RecordingHost host;
     host.paths = {writePicture("a.bmp", 2, 2, {{1, 1, 1}})};
-    renderMosaic(*job, host);
+    renderMosaic(*job, random, host);
     EXPECT_FALSE(host.ok);
     EXPECT_EQ(pixel(job->mosaicImage, 10, 11), kMarker);
 }
 
 TEST_F(RenderTest, CachedPicturesGiveThePixelsOfDecodingEveryCell)
 {
+    Random random;
     // Pictures of varied sizes and gradients, so scaling and cropping matter.
     RecordingHost host;
     for (int k = 0; k < 7; ++k) {
@@ -316,7 +328,7 @@ TEST_F(RenderTest, CachedPicturesGiveThePixelsOfDecodingEveryCell)
 
     for (RenderOptions options : {RenderOptions{}, RenderOptions{1, 1}, RenderOptions{200, 3}}) {
         test::fillRaster(job->mosaicImage, 66, 45, {kMarker});
-        renderMosaic(*job, host, options);
+        renderMosaic(*job, random, host, options);
         ASSERT_TRUE(host.ok) << host.error;
         for (int y = 0; y < 45; ++y)
             ASSERT_TRUE(std::equal(expected.ScanLine(y), expected.ScanLine(y) + 66 * 3, job->mosaicImage.ScanLine(y)))
@@ -326,16 +338,17 @@ TEST_F(RenderTest, CachedPicturesGiveThePixelsOfDecodingEveryCell)
 
 TEST_F(RenderTest, SelfMosaicDrawsTheSourceAndNeedsOne)
 {
+    Random random;
     auto job = makeJob(2, 2, 3, 3);
     job->settings.selfMosaic = true;
     job->placementGrid.at(1, 1) = CellPlacement{0, 10, 0, 0, 0};
     RecordingHost host;
-    renderMosaic(*job, host);
+    renderMosaic(*job, random, host);
     EXPECT_FALSE(host.ok);
     EXPECT_NE(host.error.find("no source image"), std::string::npos) << host.error;
 
     host.source = writePicture("source.bmp", 6, 6, {{60, 70, 80}});
-    pagethread thread(*job, host);
+    pagethread thread(*job, random, host);
     thread.wait();
     EXPECT_TRUE(thread.done());
     EXPECT_TRUE(host.ok) << host.error;

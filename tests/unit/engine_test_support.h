@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "engine/mosaic_job.h"
+#include "engine/placement.h"
+#include "engine/random.h"
 
 namespace tsx::test {
 
@@ -44,6 +46,14 @@ inline std::unique_ptr<MosaicJob> makePlacementJob(int rows, int cols, const Col
 inline void setSourceColour(MosaicJob& job, uint8_t red, uint8_t green, uint8_t blue)
 {
     fillRaster(job.sourcePicture.Bitmap().Dib(), 4, 4, {{red, green, blue}});
+}
+
+// Places from a fixed generator state rather than the clock, so a failure
+// comes back on every run.
+inline void placeSeeded(MosaicJob& job, Random& random, int imageCount, uint32_t seed = 20261208)
+{
+    random.setState(seed);
+    placeCellsUnseeded(job, random, imageCount);
 }
 
 }  // namespace tsx::test

@@ -228,12 +228,12 @@ TEST(DibAssign, FromPicturesAndGraphics)
     TPicture picture;
     picture.Bitmap().Dib().Allocate(2, 2, 24);
     picture.Bitmap().Dib().RowPointer(1)[0] = 5;
-    dib.AssignFrom(&picture);
+    dib.AssignFrom(picture.Graphic());
     EXPECT_EQ(dib.Width(), 2);
     EXPECT_EQ(dib.ScanLine(1)[0], 5);
 
     TPicture none;
-    dib.AssignFrom(&none);
+    dib.AssignFrom(none.Graphic());
     EXPECT_TRUE(dib.IsEmpty());
 
     // a JPEG graphic is drawn into a 24-bit raster of its size

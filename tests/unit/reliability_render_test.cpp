@@ -39,7 +39,7 @@ public:
     std::string sourcePath() override { return {}; }
     void progress(int percent) override { lastPercent = percent; }
     void repaint() override {}
-    void updateOverview() override {}
+    void rowsFinished(int, int) override {}
     void message(const std::string&, const std::string&) override {}
     void finished(bool success, const std::string& text) override
     {
@@ -105,7 +105,7 @@ protected:
     {
         unsigned long long paints = 0, checksum = 0;
         {
-            pagethread thread(m_job, m_host, options);
+            pagethread thread(m_job, m_random, m_host, options);
             while (!thread.done()) {
                 std::lock_guard lock(m_job.mosaicImageLock);
                 const TDIB& mosaic = m_job.mosaicImage;
@@ -120,6 +120,7 @@ protected:
 
     fs::path m_dir;
     MosaicJob m_job;
+    Random m_random;
     CountingHost m_host;
 };
 

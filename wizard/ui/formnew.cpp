@@ -20,15 +20,12 @@
 #include <QSpinBox>
 #include <QStackedWidget>
 
-#include "app/ui/dialogs.h"
-#include "app/ui/form1.h"
-#include "app/ui/form3.h"
-#include "app/ui/forms.h"
 #include "engine/mosaic_job.h"
-#include "engine/placement.h"
 #include "raster/ui/dxpaintbox.h"
+#include "widgets/dialogs.h"
 #include "wizard/image_list.h"
 #include "wizard/mosaic_size.h"
+#include "wizard/session.h"
 #include "wizard/ui/ui_wait.h"
 
 namespace tsx {
@@ -68,13 +65,13 @@ W* named(W* widget, const char* name)
     return widget;
 }
 
-QScrollBar* scrollBar(QWidget* parent, const char* name, int minimum, int maximum, int position)
+QScrollBar* scrollBar(QWidget* parent, const char* name, const SettingRange& range)
 {
     auto* bar = named(new QScrollBar(Qt::Horizontal, parent), name);
-    bar->setRange(minimum, maximum);
+    bar->setRange(range.minimum, range.maximum);
     bar->setSingleStep(1);
     bar->setPageStep(1);
-    bar->setValue(position);
+    bar->setValue(range.initial);
     return bar;
 }
 
@@ -120,9 +117,11 @@ char decimalSeparator()
 
 }  // namespace
 
-TFormnew::TFormnew(QWidget* parent)
+TFormnew::TFormnew(Session& session, WizardHost& host, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
                           | Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint)
+    , m_session(session)
+    , m_host(host)
 {
     setObjectName(QStringLiteral("Formnew"));
     setWindowTitle(QLatin1String(kOpeningCaption));
@@ -141,12 +140,13 @@ TFormnew::TFormnew(QWidget* parent)
     steps->setCurrentWidget(plload);
     layOut();
     move(192, 127);
-
-    if (auto* main = qobject_cast<TForm1*>(parent))
-        connect(main, &TForm1::renderingChanged, this, &TFormnew::onRenderingChanged);
 }
 
 TFormnew::~TFormnew() = default;
+
+std::string TFormnew::sourceFileName() const { return m_session.sourceFileName; }
+
+void TFormnew::setSourceFileName(std::string fileName) { m_session.sourceFileName = std::move(fileName); }
 
 void TFormnew::design(QWidget* widget, int x, int y, int width, int height)
 {
@@ -191,7 +191,7 @@ void TFormnew::buildSourceStep()
     for (int i = 0; i < 3; ++i) {
         *letterLabels[i] = named(new QLabel(QLatin1String(letters[i]), GroupBox1), letterNames[i]);
         design(*letterLabels[i], 8, 26 + 24 * i);
-        *bars[i] = scrollBar(GroupBox1, barNames[i], -255, 255, 0);
+        *bars[i] = scrollBar(GroupBox1, barNames[i], kWizardDefaults.sourceAdjust);
         design(*bars[i], 24, 24 + 24 * i, 201, 17);
         *values[i] = named(new QLabel(QStringLiteral("0"), GroupBox1), valueNames[i]);
         design(*values[i], 232, 28 + 24 * i);
@@ -223,22 +223,22 @@ void TFormnew::buildSizeStep()
     design(GroupBox2, 8, 8, 329, 97);
     lbvcc = named(new QLabel(QStringLiteral("Vertical  Cells Count : 32"), GroupBox2), "lbvcc");
     design(lbvcc, 8, 16);
-    sbvcc = scrollBar(GroupBox2, "sbvcc", 16, 640, 32);
+    sbvcc = scrollBar(GroupBox2, "sbvcc", kWizardDefaults.rows);
     design(sbvcc, 8, 32, 305, 17);
     lbhcc = named(new QLabel(QStringLiteral("Horizontal Cells Count : 32"), GroupBox2), "lbhcc");
     design(lbhcc, 8, 56);
-    sbhcc = scrollBar(GroupBox2, "sbhcc", 16, 640, 32);
+    sbhcc = scrollBar(GroupBox2, "sbhcc", kWizardDefaults.cols);
     design(sbhcc, 8, 72, 305, 17);
 
     GroupBox3 = named(new QGroupBox(QStringLiteral("Cell Size"), plsize), "GroupBox3");
     design(GroupBox3, 8, 112, 329, 105);
     lbcw = named(new QLabel(QStringLiteral("Width: 48"), GroupBox3), "lbcw");
     design(lbcw, 8, 24);
-    sbcw = scrollBar(GroupBox3, "sbcw", 24, 800, 48);
+    sbcw = scrollBar(GroupBox3, "sbcw", kWizardDefaults.cellWidth);
     design(sbcw, 8, 40, 305, 17);
     lbch = named(new QLabel(QStringLiteral("Height: 48"), GroupBox3), "lbch");
     design(lbch, 8, 64);
-    sbch = scrollBar(GroupBox3, "sbch", 24, 800, 48);
+    sbch = scrollBar(GroupBox3, "sbch", kWizardDefaults.cellHeight);
     design(sbch, 8, 80, 305, 17);
     for (QScrollBar* bar : { sbvcc, sbhcc, sbcw, sbch })
         connect(bar, &QScrollBar::valueChanged, this, &TFormnew::sbvccChange);
@@ -340,10 +340,10 @@ void TFormnew::buildOptionsStep()
     // drawn 265 wide, but the spin edit covers it from 236 on
     design(cbrepeat, 8, 40, 225, 17);
     sprepeat = named(new RepeatSpinBox(GroupBox4), "sprepeat");
-    sprepeat->setRange(1, 20);
-    sprepeat->setValue(2);
+    sprepeat->setRange(kWizardDefaults.maxRepeat.minimum, kWizardDefaults.maxRepeat.maximum);
+    sprepeat->setValue(kWizardDefaults.maxRepeat.initial);
     design(sprepeat, 236, 36, 49, 22);
-    cbnoclose = check(GroupBox4, "cbnoclose", "Never put a image close to itself.", true);
+    cbnoclose = check(GroupBox4, "cbnoclose", "Never put a image close to itself.", kWizardDefaults.noClose);
     design(cbnoclose, 8, 64, 201, 17);
     Label6 = named(new QLabel(QStringLiteral("If cell image's orginal aspect ratio is different from cell size :"),
                               GroupBox4),
@@ -352,7 +352,8 @@ void TFormnew::buildOptionsStep()
     rbcut = named(new QRadioButton(QStringLiteral("Cut the edge"), GroupBox4), "rbcut");
     design(rbcut, 24, 104, 97, 17);
     rbstretch = named(new QRadioButton(QStringLiteral("Stretch the image"), GroupBox4), "rbstretch");
-    rbstretch->setChecked(true);
+    rbstretch->setChecked(kWizardDefaults.stretchCells);
+    rbcut->setChecked(!kWizardDefaults.stretchCells);
     design(rbstretch, 168, 104, 113, 17);
     cbceoff = check(GroupBox4, "cbceoff", "Turn off Color Enhancement ", false);
     design(cbceoff, 8, 128, 161, 17);
@@ -363,8 +364,8 @@ void TFormnew::buildOptionsStep()
     LBrandom->setFont(bold);
     design(LBrandom, 8, 272);
     tbrandom = named(new QSlider(Qt::Horizontal, plmosaic), "tbrandom");
-    tbrandom->setRange(1, 8);
-    tbrandom->setValue(5);
+    tbrandom->setRange(kWizardDefaults.randomLevel.minimum, kWizardDefaults.randomLevel.maximum);
+    tbrandom->setValue(kWizardDefaults.randomLevel.initial);
     tbrandom->setPageStep(1);
     tbrandom->setTickPosition(QSlider::TicksBelow);
     tbrandom->setTickInterval(1);
@@ -443,7 +444,7 @@ void TFormnew::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     // a project load may have replaced the ImageList while the wizard was away
     syncFileList();
-    setAutoText(lablefcount, qs(imageList().countLabel()));
+    setAutoText(lablefcount, qs(m_session.imageList.countLabel()));
 }
 
 void TFormnew::onRenderingChanged(bool rendering)
@@ -454,7 +455,7 @@ void TFormnew::onRenderingChanged(bool rendering)
     steps->setEnabled(!rendering);
     if (!rendering) {
         syncFileList();
-        setAutoText(lablefcount, qs(imageList().countLabel()));
+        setAutoText(lablefcount, qs(m_session.imageList.countLabel()));
     }
 }
 
@@ -472,7 +473,7 @@ void TFormnew::startWizard()
 
 void TFormnew::resetSourcePreview()
 {
-    ddprev1->DIB().AssignFrom(&mosaicJob().sourcePicture);
+    ddprev1->DIB().AssignFrom(m_session.job.sourcePicture.Graphic());
     ddprev1->update();
     btnext1->setEnabled(false);
 }
@@ -511,7 +512,7 @@ void TFormnew::btnext2Click()
 {
     runGuarded(this, [&] {
         showStep(plmosaic, QLatin1String(kOptionsCaption));
-        if (imageList().count() < kFewestPictures) {
+        if (m_session.imageList.count() < kFewestPictures) {
             cbselfmode->setChecked(true);
             showMessage(this, QLatin1String(kTooFewPictures), QLatin1String(kCautionCaption));
         }
@@ -530,7 +531,7 @@ void TFormnew::btloadsourceClick()
     runGuarded(this, [&] {
         if (m_rendering)
             return;
-        MosaicJob& job = mosaicJob();
+        MosaicJob& job = m_session.job;
         const QString fileName = getOpenPictureFileName(this, QStringLiteral("Open"), QLatin1String(kPictureFilter),
                                                         m_lastPicturePath);
         if (!fileName.isEmpty()) {
@@ -539,28 +540,25 @@ void TFormnew::btloadsourceClick()
             LoadPicture(path, job.sourcePicture);
             // named only once it loaded, so a self mosaic never reads a file
             // other than the picture the steps were built from
-            m_sourceFileName = path;
+            m_session.sourceFileName = path;
         }
-        ddprev1->DIB().AssignFrom(&job.sourcePicture);
+        ddprev1->DIB().AssignFrom(job.sourcePicture.Graphic());
         const int width = job.sourcePicture.Width();
         const int height = job.sourcePicture.Height();
         {
             std::lock_guard<std::mutex> lock(job.mosaicImageLock);
-            job.mosaicImage.AssignFrom(&job.sourcePicture);
+            job.mosaicImage.AssignFrom(job.sourcePicture.Graphic());
         }
-        if (Form1)
-            Form1->ddmainimg->resize(width, height);
+        m_host.resizeMosaicView(width, height);
         adjustColours(ddprev1->DIB(), sbra->value(), sbga->value(), sbba->value(), cbmono->isChecked());
         ddprev1->update();
-        if (Form1)
-            Form1->ddmainimg->update();
+        m_host.repaintMosaicView();
         setAutoText(lbsh, QStringLiteral("Height: %1").arg(height));
         setAutoText(lbsw, QStringLiteral("Width: %1").arg(width));
         if (height >= 1 && width >= 1) {
             btnext1->setEnabled(true);
             setAutoText(lbratio1, QStringLiteral("Aspect ratio of source image :%1/100").arg(qint64(height) * 100 / width));
-            if (Form3 && Form3->isVisible())
-                Form3->UpdateOverview();
+            m_host.refreshOverview();
         } else {
             btnext1->setEnabled(false);
             setAutoText(lbratio1, QStringLiteral("Aspect ratio of source image : unknown"));
@@ -573,9 +571,9 @@ void TFormnew::sbraChange()
     if (m_rendering)
         return;
     runGuarded(this, [&] {
-        MosaicJob& job = mosaicJob();
+        MosaicJob& job = m_session.job;
         // from the source every time, so adjustments never pile up
-        ddprev1->DIB().AssignFrom(&job.sourcePicture);
+        ddprev1->DIB().AssignFrom(job.sourcePicture.Graphic());
         MosaicSettings& s = job.settings;
         s.sourceRedAdjust = sbra->value();
         s.sourceGreenAdjust = sbga->value();
@@ -593,7 +591,7 @@ void TFormnew::applySource()
 {
     if (m_rendering)
         return;
-    MosaicJob& job = mosaicJob();
+    MosaicJob& job = m_session.job;
     MosaicSettings& s = job.settings;
     s.sourceRedAdjust = sbra->value();
     s.sourceGreenAdjust = sbga->value();
@@ -601,16 +599,15 @@ void TFormnew::applySource()
     s.sourceMono = cbmono->isChecked();
     {
         TDIB adjusted;
-        adjusted.AssignFrom(&job.sourcePicture);
+        adjusted.AssignFrom(job.sourcePicture.Graphic());
         adjusted.Allocate(adjusted.Width(), adjusted.Height(), 24);
         adjustColours(adjusted, s.sourceRedAdjust, s.sourceGreenAdjust, s.sourceBlueAdjust, s.sourceMono);
         std::lock_guard<std::mutex> lock(job.mosaicImageLock);
         job.mosaicImage = std::move(adjusted);
     }
-    if (Form1)
-        Form1->ddmainimg->update();
-    if (!job.mosaicImage.IsEmpty() && Form3 && Form3->isVisible())
-        Form3->UpdateOverview();
+    m_host.repaintMosaicView();
+    if (!job.mosaicImage.IsEmpty())
+        m_host.refreshOverview();
 }
 
 void TFormnew::btapply1Click()
@@ -627,9 +624,9 @@ void TFormnew::btresetClick()
         sbga->setValue(0);
         sbba->setValue(0);
         cbmono->setChecked(false);
-        MosaicJob& job = mosaicJob();
+        MosaicJob& job = m_session.job;
         if (job.sourcePicture.Width() > 0)
-            ddprev1->DIB().AssignFrom(&job.sourcePicture);
+            ddprev1->DIB().AssignFrom(job.sourcePicture.Graphic());
         ddprev1->update();
         applySource();
     });
@@ -642,7 +639,7 @@ void TFormnew::sbvccChange()
     if (m_rendering)
         return;
     runGuarded(this, [&] {
-        MosaicSettings& s = mosaicJob().settings;
+        MosaicSettings& s = m_session.job.settings;
         recomputeSize(s, sbvcc->value(), sbhcc->value(), sbcw->value(), sbch->value());
         const SizeStepLabels labels = sizeStepLabels(s, decimalSeparator());
         setAutoText(lbvcc, qs(labels.verticalCells));
@@ -660,25 +657,21 @@ bool TFormnew::applySize()
     if (m_rendering)
         return false;
     sbvccChange();
-    MosaicJob& job = mosaicJob();
+    MosaicJob& job = m_session.job;
     const MosaicSettings& s = job.settings;
     if (exceedsDiskLimit(s.diskSpaceMB)) {
         showMessage(this, QLatin1String(kTooBigMessage), QLatin1String(kTooBigCaption));
         return false;
     }
-    if (Form1)
-        Form1->ddmainimg->resize(s.mosaicWidth, s.mosaicHeight);
+    m_host.resizeMosaicView(s.mosaicWidth, s.mosaicHeight);
     if (tsx::applySize(job, s.rows, s.cols, s.cellWidth, s.cellHeight) != ApplyOutcome::Applied)
         return false;
-    if (Form1) {
-        Form1->ddmainimg->update();
-        const SizeStatusTexts texts = sizeStatusTexts(s);
-        Form1->setStatusText(0, qs(texts.cells));
-        Form1->setStatusText(1, qs(texts.cellSize));
-        Form1->setStatusText(2, qs(texts.mosaicSize));
-    }
-    if (Form3 && Form3->isVisible())
-        Form3->UpdateOverview();
+    m_host.repaintMosaicView();
+    const SizeStatusTexts texts = sizeStatusTexts(s);
+    m_host.setStatusText(0, qs(texts.cells));
+    m_host.setStatusText(1, qs(texts.cellSize));
+    m_host.setStatusText(2, qs(texts.mosaicSize));
+    m_host.refreshOverview();
     return true;
 }
 
@@ -716,7 +709,7 @@ void TFormnew::finish()
 {
     if (m_rendering)
         return;
-    ImageList& list = imageList();
+    ImageList& list = m_session.imageList;
     if (list.count() < kFewestPictures && !cbselfmode->isChecked()) {
         if (!askOkCancel(this, QLatin1String(kTooFewPictures), QLatin1String(kCautionCaption)))
             return;
@@ -725,36 +718,25 @@ void TFormnew::finish()
     // a value still being typed counts as it stands, clamped
     sprepeat->interpretText();
 
-    MosaicJob& job = mosaicJob();
-    MosaicSettings& s = job.settings;
-    s.selfMosaic = cbselfmode->isChecked();
-    s.monoCells = cbmonocell->isChecked();
-    s.allowVFlip = cbvf->isChecked();
-    s.allowHFlip = cbhf->isChecked();
-    s.useAll = cbuseall->isChecked();
-    s.limitRepeat = cbrepeat->isChecked();
-    s.noClose = cbnoclose->isChecked();
-    s.maxRepeat = sprepeat->value();
-    s.randomLevel = tbrandom->value();
-    s.stretchCells = rbstretch->isChecked();
-    s.cutEdges = rbcut->isChecked();
-    s.colorEnhanceOff = cbceoff->isChecked();
+    CreationOptions options;
+    options.selfMosaic = cbselfmode->isChecked();
+    options.monoCells = cbmonocell->isChecked();
+    options.allowVFlip = cbvf->isChecked();
+    options.allowHFlip = cbhf->isChecked();
+    options.useAll = cbuseall->isChecked();
+    options.limitRepeat = cbrepeat->isChecked();
+    options.noClose = cbnoclose->isChecked();
+    options.maxRepeat = sprepeat->value();
+    options.randomLevel = tbrandom->value();
+    options.cutEdges = rbcut->isChecked();
+    options.colorEnhanceOff = cbceoff->isChecked();
 
-    const int imageCount = int(std::min<size_t>(list.count(), size_t(INT32_MAX)));
+    Session& session = m_session;
     const std::optional<uint32_t> fixedState = m_fixedRandomState;
-    runWhileUiWaits(
-        [&job, imageCount, fixedState] {
-            if (fixedState) {
-                setRandomState(*fixedState);
-                placeCellsUnseeded(job, imageCount);
-            } else {
-                placeCells(job, imageCount);
-            }
-        },
-        WaitInput::Blocked);
+    runWhileUiWaits([&session, &options, fixedState] { placeJob(session, options, fixedState); },
+                    WaitInput::Blocked);
 
-    if (Form1)
-        Form1->startRender();
+    m_host.startRender();
     hide();
 }
 

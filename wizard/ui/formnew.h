@@ -1,8 +1,8 @@
 // TFormnew, the creation wizard: four steps on stacked panels (source image,
 // mosaic size, ImageList, creation options) that fill the mosaic job, size
 // the main window's mosaic and, on Finish, place the cells and start the
-// render. The ImageList itself is the process-wide imageList(); the list box
-// here mirrors it.
+// render. The ImageList itself is the session's; the list box here mirrors
+// it.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +14,7 @@
 #include <QWidget>
 
 #include "imageio/picture.h"
+#include "wizard/ui/wizard_host.h"
 
 class QCheckBox;
 class QFrame;
@@ -29,6 +30,7 @@ class QStackedWidget;
 
 namespace tsx {
 
+struct Session;
 class TDXPaintBox;
 
 /// The four-step creation wizard; UI thread only. While the main window
@@ -37,7 +39,9 @@ class TDXPaintBox;
 class TFormnew : public QWidget {
     Q_OBJECT
 public:
-    explicit TFormnew(QWidget* parent = nullptr);
+    /// host shows what the wizard makes; both it and the session must
+    /// outlive the wizard.
+    TFormnew(Session& session, WizardHost& host, QWidget* parent = nullptr);
     ~TFormnew() override;
 
     // The stacked steps.
@@ -151,8 +155,12 @@ public:
     void btfinishClick();
 
     /// The source image last loaded in the first step ("" when none).
-    std::string sourceFileName() const { return m_sourceFileName; }
-    void setSourceFileName(std::string fileName) { m_sourceFileName = std::move(fileName); }
+    std::string sourceFileName() const;
+    void setSourceFileName(std::string fileName);
+
+    /// A render started (true) or ended (false): every step is disabled
+    /// while one runs.
+    void onRenderingChanged(bool rendering);
 
     /// Makes every following Finish start placement from this generator
     /// state instead of seeding from the clock, so a run can be repeated
@@ -182,7 +190,6 @@ private:
     void deleteSelectedEntry();
     void writeCountLabels();
     void syncFileList();
-    void onRenderingChanged(bool rendering);
 
     struct Designed {
         QWidget* widget;
@@ -191,7 +198,8 @@ private:
     std::vector<Designed> m_designed;
     double m_scaleX = 1, m_scaleY = 1;
 
-    std::string m_sourceFileName;
+    Session& m_session;
+    WizardHost& m_host;
     QString m_lastPicturePath;  // where the picture dialog opens next
     TPicture m_previewPicture;  // the ImageList step's scratch picture
     std::optional<uint32_t> m_fixedRandomState;

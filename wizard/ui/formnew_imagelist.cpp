@@ -1,5 +1,5 @@
 // The ImageList step of the creation wizard: folder loads, preview, delete,
-// clear and the .iml file. The list box mirrors imageList() line for line.
+// clear and the .iml file. The list box mirrors the session's ImageList line for line.
 #include <atomic>
 #include <exception>
 
@@ -11,12 +11,11 @@
 #include <QProgressDialog>
 #include <QSignalBlocker>
 
-#include "app/ui/dialogs.h"
-#include "app/ui/form1.h"
-#include "app/ui/forms.h"
 #include "raster/byte_io.h"
 #include "raster/ui/dxpaintbox.h"
+#include "widgets/dialogs.h"
 #include "wizard/image_list.h"
+#include "wizard/session.h"
 #include "wizard/ui/formnew.h"
 #include "wizard/ui/ui_wait.h"
 
@@ -32,15 +31,14 @@ std::string pathBytes(const QString& path) { return QFile::encodeName(path).toSt
 
 void TFormnew::writeCountLabels()
 {
-    const ImageList& list = imageList();
+    const ImageList& list = m_session.imageList;
     setAutoText(lablefcount, QString::fromStdString(list.countLabel()));
-    if (Form1)
-        Form1->setStatusText(3, QString::fromStdString(list.statusText()));
+    m_host.setStatusText(3, QString::fromStdString(list.statusText()));
 }
 
 void TFormnew::syncFileList()
 {
-    const std::vector<std::string>& paths = imageList().paths();
+    const std::vector<std::string>& paths = m_session.imageList.paths();
     bool same = filelist->count() == int(paths.size());
     for (int i = 0; same && i < filelist->count(); ++i)
         same = filelist->item(i)->text() == pathText(paths[size_t(i)]);
@@ -112,7 +110,7 @@ void TFormnew::loadFolder(const QString& folder)
     }
     progress.close();
 
-    ImageList& list = imageList();
+    ImageList& list = m_session.imageList;
     for (size_t i = 0; i < loaded.count(); ++i) {
         list.append(loaded.paths()[i], signatureAt(loadedSignatures, i));
         filelist->addItem(pathText(loaded.paths()[i]));
@@ -130,10 +128,10 @@ void TFormnew::filelistClick()
         const int row = filelist->currentRow();
         if (row < 0)
             return;
-        const std::string& path = imageList().path(row);
+        const std::string& path = m_session.imageList.path(row);
         // the step's own scratch picture: the render loads into the job's
         LoadPicture(path, m_previewPicture);
-        ddprev2->DIB().AssignFrom(&m_previewPicture);
+        ddprev2->DIB().AssignFrom(m_previewPicture.Graphic());
         ddprev2->update();
         filelist->setToolTip(pathText(path));
     });
@@ -146,7 +144,7 @@ void TFormnew::deleteSelectedEntry()
     const int k = filelist->currentRow();
     if (k < 0 || filelist->count() == 0 || !filelist->item(k)->isSelected())
         return;
-    const long long next = imageList().remove(k);
+    const long long next = m_session.imageList.remove(k);
     {
         const QSignalBlocker quiet(filelist);
         delete filelist->takeItem(k);
@@ -163,7 +161,7 @@ void TFormnew::btclearClick()
     runGuarded(this, [&] {
         if (m_rendering)
             return;
-        imageList().clear();
+        m_session.imageList.clear();
         {
             const QSignalBlocker quiet(filelist);
             filelist->clear();
@@ -177,7 +175,7 @@ void TFormnew::btclearClick()
 void TFormnew::Button4Click()
 {
     runGuarded(this, [&] {
-        const std::vector<uint8_t> bytes = imageList().toImlBytes();
+        const std::vector<uint8_t> bytes = m_session.imageList.toImlBytes();
         const QString fileName = getSaveFileName(this, QStringLiteral("Save ImageList"),
                                                  QLatin1String(kImageListFilter), QLatin1String(kImageListSuffix));
         if (fileName.isEmpty())
@@ -194,7 +192,7 @@ void TFormnew::Button3Click()
         const QString fileName
             = getOpenFileName(this, QStringLiteral("Load ImageList"), QLatin1String(kImageListFilter));
         if (!fileName.isEmpty()) {
-            imageList().loadIml(pathBytes(fileName));
+            m_session.imageList.loadIml(pathBytes(fileName));
             syncFileList();
         }
         writeCountLabels();

@@ -62,7 +62,7 @@ void PicturePreview::showFile(const QString& fileName)
         }
     }
     if (loaded)
-        m_box->DIB().AssignFrom(&picture);
+        m_box->DIB().AssignFrom(picture.Graphic());
     else
         m_box->DIB().MakeEmpty();
     m_box->update();

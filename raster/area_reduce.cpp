@@ -1,4 +1,4 @@
-#include "raster/ui/area_reduce.h"
+#include "raster/area_reduce.h"
 
 #include <algorithm>
 #include <numeric>

@@ -1,0 +1,86 @@
+// One mosaic session: the job, its ImageList, the generator and the source
+// file, and the two roads every front end takes through them: from the
+// creation options to a placed job, and from a placed job to a render.
+// The desktop program holds one for its whole run; every batch command
+// makes its own.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/mosaic_job.h"
+#include "engine/random.h"
+#include "engine/render.h"
+#include "engine/render_host.h"
+#include "wizard/image_list.h"
+
+namespace tsx {
+
+struct Session {
+    MosaicJob job;
+    ImageList imageList{ job.signatureStream };
+    Random random;
+    /// The source picture last loaded; a self mosaic draws every cell from it.
+    std::string sourceFileName;
+
+    Session() = default;
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+};
+
+/// The creation options: what the wizard's last step and the batch tool's
+/// flags choose. Starts as the wizard's controls do.
+struct CreationOptions {
+    bool selfMosaic = false;
+    bool monoCells = false;
+    bool allowVFlip = false;
+    bool allowHFlip = false;
+    bool useAll = false;
+    bool limitRepeat = false;
+    int maxRepeat = kWizardDefaults.maxRepeat.initial;
+    bool noClose = kWizardDefaults.noClose;
+    bool cutEdges = !kWizardDefaults.stretchCells;
+    bool colorEnhanceOff = false;
+    int randomLevel = kWizardDefaults.randomLevel.initial;
+};
+
+/// Copies the options into the job's settings (stretchCells is the opposite
+/// of cutEdges), seeds the generator (from the clock, or at seed) and places
+/// the ImageList's pictures into the cells.
+void placeJob(Session& session, const CreationOptions& options, std::optional<uint32_t> seed = std::nullopt);
+
+/// What a render reads besides the job: the ImageList's paths and the source
+/// file, taken when the render is prepared, so no list the user may change
+/// is read while it draws.
+struct RenderSources {
+    std::vector<std::string> imagePaths;
+    std::string sourcePath;
+};
+
+/// A render of a session's job, ready to run on any thread. The job and the
+/// generator are the session's; they must not change while it runs.
+struct PreparedRender {
+    MosaicJob& job;
+    Random& random;
+    RenderSources sources;
+};
+PreparedRender prepareRender(Session& session);
+
+/// A host that answers the render's questions from the prepared sources;
+/// front ends derive from it for what they show.
+class SourcesRenderHost : public RenderHost {
+public:
+    explicit SourcesRenderHost(const RenderSources& sources) : m_sources(sources) {}
+    std::string imagePath(int index) override;
+    std::string sourcePath() override { return m_sources.sourcePath; }
+
+private:
+    const RenderSources& m_sources;
+};
+
+/// Runs the prepared render on this thread (renderMosaic).
+void runRender(const PreparedRender& render, RenderHost& host, const RenderOptions& options = {});
+
+}  // namespace tsx
