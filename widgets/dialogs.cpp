@@ -8,7 +8,7 @@
 #include <QMessageBox>
 #include <QVBoxLayout>
 
-#include "wizard/ui/picture_preview.h"
+#include "widgets/picture_preview.h"
 
 namespace tsx {
 

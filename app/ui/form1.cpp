@@ -533,11 +533,15 @@ void TForm1::onRenderEnded(bool ok, const QString& error)
         m_render->deleteLater();
         m_render = nullptr;
     }
+    // A repaint of the overview may still be waiting for its interval; the
+    // render's end is when it is owed at once, whether or not the last feed
+    // below finds rows it has not drawn.
+    const bool overviewOwed = m_overviewPending;
     m_overviewPending = false;
     ddmainimg->update();
     if (Form3->isVisible())
         runGuarded(this, [&] {
-            if (Form3->feedFinishedRows(std::numeric_limits<int>::max()))
+            if (Form3->feedFinishedRows(std::numeric_limits<int>::max()) || overviewOwed)
                 Form3->ddoverview->update();
         });
     setRenderingUi(false);

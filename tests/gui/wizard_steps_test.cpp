@@ -18,7 +18,7 @@
 #include "wizard/image_list.h"
 #include "wizard/mosaic_size.h"
 #include "wizard/ui/formnew.h"
-#include "wizard/ui/picture_preview.h"
+#include "widgets/picture_preview.h"
 #include "wizard_test_support.h"
 
 using namespace tsx;

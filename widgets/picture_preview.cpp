@@ -1,4 +1,4 @@
-#include "wizard/ui/picture_preview.h"
+#include "widgets/picture_preview.h"
 
 #include <QFile>
 #include <QFileDialog>
