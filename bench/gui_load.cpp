@@ -20,22 +20,13 @@
 
 #include "widgets/dialogs.h"
 #include "app/ui/form1.h"
-#include "app/ui/forms.h"
-#include "wizard/session.h"
+#include "../tests/gui/gui_test_support.h"
 #include "wizard/image_list.h"
-#include "app/ui/form3.h"
 #include "wizard/ui/formnew.h"
 
 using namespace tsx;
 
 namespace {
-
-// The program under measurement: one session and its windows.
-Session* g_session = nullptr;
-TForm1* Form1 = nullptr;
-TFormnew* Formnew = nullptr;
-TForm3* Form3 = nullptr;
-ImageList& imageList() { return g_session->imageList; }
 
 int fail(const char* what, const ScriptedDialogs& dialogs)
 {
@@ -59,12 +50,7 @@ int main(int argc, char** argv)
     const int rows = std::atoi(argv[3]), cols = std::atoi(argv[4]), side = std::atoi(argv[5]);
     const QString out = QString::fromLocal8Bit(argv[6]);
 
-    Session session;
-    g_session = &session;
-    std::unique_ptr<TForm1> program = createForms(session);
-    Form1 = program.get();
-    Formnew = Form1->Formnew;
-    Form3 = Form1->Form3;
+    tsx::testing::createForms();
     ScriptedDialogs dialogs;
     Form1->show();
     if (!QTest::qWaitForWindowExposed(Form1))
@@ -142,6 +128,6 @@ int main(int argc, char** argv)
                 (long long)sizeMs, (long long)folderMs, (long long)placeMs, (long long)renderMs, (long long)saveMs);
     std::printf("event loop during the render: %lld ticks, longest gap %lld ms\n", (long long)ticks,
                 (long long)maxGap);
-    program.reset();
+    tsx::testing::destroyForms();
     return 0;
 }

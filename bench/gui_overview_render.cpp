@@ -23,22 +23,13 @@
 #include "widgets/dialogs.h"
 #include "app/ui/form1.h"
 #include "app/ui/form3.h"
-#include "app/ui/forms.h"
-#include "wizard/session.h"
+#include "../tests/gui/gui_test_support.h"
 #include "engine/mosaic_job.h"
 #include "wizard/image_list.h"
 
 using namespace tsx;
 
 namespace {
-
-// The program under measurement: one session and its windows.
-Session* g_session = nullptr;
-TForm1* Form1 = nullptr;
-TFormnew* Formnew = nullptr;
-TForm3* Form3 = nullptr;
-MosaicJob& mosaicJob() { return g_session->job; }
-ImageList& imageList() { return g_session->imageList; }
 
 constexpr int kCells = 640;
 constexpr int kCellSide = 32;
@@ -144,12 +135,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     ScriptedDialogs dialogs;
-    Session session;
-    g_session = &session;
-    std::unique_ptr<TForm1> program = createForms(session);
-    Form1 = program.get();
-    Formnew = Form1->Formnew;
-    Form3 = Form1->Form3;
+    tsx::testing::createForms();
     Form1->show();
     makePictures();
     renderOnce(false);  // warms the file cache for both sides
@@ -173,7 +159,7 @@ int main(int argc, char** argv)
     std::printf("CPU time of the whole process: shown / hidden = %.3f (medians %.2f s / %.2f s)\n",
                 median(g_cpuSeconds[1]) / median(g_cpuSeconds[0]), median(g_cpuSeconds[1]),
                 median(g_cpuSeconds[0]));
-    program.reset();
+    tsx::testing::destroyForms();
     delete g_pictures;
     benchmark::Shutdown();
     return 0;

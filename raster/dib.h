@@ -127,17 +127,6 @@ private:
     std::unique_ptr<TCanvas> canvas_;
 };
 
-/// A non-visual holder of one raster; setting its DIB shares the given pixels.
-class TDXDIB {
-public:
-    TDIB& DIB() { return dib_; }
-    const TDIB& DIB() const { return dib_; }
-    void SetDIB(const TDIB& dib) { dib_.AssignFrom(&dib); }
-
-private:
-    TDIB dib_;
-};
-
 // The stored form of the main window's blank raster: 24 × 24 silver pixels.
 const std::vector<uint8_t>& blankRasterStoredForm();
 TDIB blankRaster();

@@ -132,24 +132,27 @@ QString getSaveFileName(QWidget* parent, const QString& title, const QString& pi
     return dialogService().fileName(parent, request);
 }
 
-QString getOpenFileName(QWidget* parent, const QString& title, const QString& pipeFilter, const QString& directory)
+namespace {
+FileRequest openRequest(const QString& title, const QString& pipeFilter, const QString& directory)
 {
     FileRequest request;
     request.kind = FileRequest::Kind::Open;
     request.title = title;
     request.filters = toQtFilters(pipeFilter);
     request.directory = directory;
-    return dialogService().fileName(parent, request);
+    return request;
+}
+}  // namespace
+
+QString getOpenFileName(QWidget* parent, const QString& title, const QString& pipeFilter, const QString& directory)
+{
+    return dialogService().fileName(parent, openRequest(title, pipeFilter, directory));
 }
 
 QString getOpenPictureFileName(QWidget* parent, const QString& title, const QString& pipeFilter,
                                const QString& directory)
 {
-    FileRequest request;
-    request.kind = FileRequest::Kind::Open;
-    request.title = title;
-    request.filters = toQtFilters(pipeFilter);
-    request.directory = directory;
+    FileRequest request = openRequest(title, pipeFilter, directory);
     request.picturePreview = true;
     return dialogService().fileName(parent, request);
 }

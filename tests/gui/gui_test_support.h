@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -18,6 +17,7 @@
 
 #include "app/ui/form1.h"
 #include "app/ui/forms.h"
+#include "../unit/raster_test_support.h"
 #include "engine/mosaic_job.h"
 #include "wizard/image_list.h"
 #include "wizard/session.h"
@@ -107,19 +107,7 @@ inline std::string writeSolidBmp(const QString& path, int width, int height, uin
     return bytesOf(path);
 }
 
-/// A 24-bit raster of random bytes, the same for the same seed.
-inline TDIB noise(int width, int height, unsigned seed)
-{
-    std::mt19937 random(seed);
-    TDIB dib;
-    dib.Allocate(width, height, 24);
-    for (int y = 0; y < height; ++y) {
-        uint8_t* p = dib.RowPointer(y);
-        for (int x = 0; x < width * 3; ++x)
-            p[x] = uint8_t(random());
-    }
-    return dib;
-}
+using tsx::test::noise;
 
 /// The settings of a job of rows x cols cells of cellWidth x cellHeight
 /// pixels, stretched into their cells; everything else as a new job has it.

@@ -3,25 +3,15 @@
 #include "raster/area_reduce.h"
 
 #include <algorithm>
-#include <random>
 
 #include <gtest/gtest.h>
+
+#include "raster_test_support.h"
 
 namespace tsx {
 namespace {
 
-TDIB noise(int width, int height, unsigned seed)
-{
-    std::mt19937 random(seed);
-    TDIB dib;
-    dib.Allocate(width, height, 24);
-    for (int y = 0; y < height; ++y) {
-        uint8_t* p = dib.RowPointer(y);
-        for (int x = 0; x < width * 3; ++x)
-            p[x] = uint8_t(random());
-    }
-    return dib;
-}
+using test::noise;
 
 bool sameRows(const TDIB& a, const TDIB& b, int first, int end)
 {
