@@ -1,6 +1,7 @@
 #include "app/statistics.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <unordered_map>
 
 #include "raster/byte_io.h"
@@ -68,6 +69,29 @@ void saveTextFile(const std::string& fileName, const std::string& text)
     AtomicFileWriter writer(fileName);
     writer.write(bytes.data(), bytes.size());
     writer.commit();
+}
+
+std::vector<std::string> matchFigureLines(const MatchFigures& match, const Fidelity* fidelity)
+{
+    std::vector<std::string> lines;
+    char text[160];
+    std::snprintf(text, sizeof text, "Match distance: mean %.1f, worst %d (of 765)", match.meanDistance,
+                  match.worstDistance);
+    lines.emplace_back(text);
+    if (fidelity) {
+        std::snprintf(text, sizeof text, "Fidelity: SSIM %.3f at %d px a cell, PSNR %.2f dB at 1 px a cell",
+                      fidelity->ssim, fidelity->pixelsPerCell, fidelity->psnr);
+        lines.emplace_back(text);
+    }
+    return lines;
+}
+
+std::string colourGapLine(const ColourGap& gap)
+{
+    char text[120];
+    std::snprintf(text, sizeof text, "#%02X%02X%02X  red %d, green %d, blue %d: better for %d of %d cells", gap.red,
+                  gap.green, gap.blue, gap.red, gap.green, gap.blue, gap.improves, gap.cells);
+    return text;
 }
 
 }  // namespace tsx

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/fidelity.h"
+#include "engine/missing_colours.h"
 #include "engine/mosaic_job.h"
 
 namespace tsx {
@@ -36,6 +38,13 @@ struct UsageStatistics {
 /// The statistic's text for the job and the ImageList's paths.
 UsageStatistics usageStatistics(const MosaicSettings& settings, const PlacementGrid& grid,
                                 const std::vector<std::string>& paths);
+
+/// What the placement's match distances and, when measured, the mosaic's
+/// fidelity say, as lines to show after the statistic.
+std::vector<std::string> matchFigureLines(const MatchFigures& match, const Fidelity* fidelity);
+
+/// One line a colour group: its colour and how many cells it would serve better.
+std::string colourGapLine(const ColourGap& gap);
 
 /// The bytes of a text file: every line of text (split as the memo splits
 /// it) followed by CR LF.

@@ -121,6 +121,7 @@ struct MakeArgs {
     bool noColorEnhance = false, quiet = false;
     std::optional<int> maxRepeat;
     int randomLevel = kWizardDefaults.randomLevel.initial;
+    int detail = 0;
     std::optional<uint32_t> seed;
 };
 
@@ -164,13 +165,19 @@ void runMake(const MakeArgs& a)
     options.cutEdges = a.cutEdges;
     options.colorEnhanceOff = a.noColorEnhance;
     options.randomLevel = a.randomLevel;
+    options.detailGrid = a.detail;
     if (list.count() < 10 && !options.selfMosaic) {
         if (!a.quiet)
             std::fprintf(stderr, "%s\n", kTooFewPictures);
         options.selfMosaic = true;
     }
 
-    placeJob(session, options, a.seed);
+    {
+        ProgressLine line(a.quiet || a.detail == 0);
+        placeJob(session, options, a.seed, [&](size_t done, size_t total) {
+            line.show("Detail colours " + std::to_string(done) + " of " + std::to_string(total));
+        });
+    }
     drawMosaic(session, a.quiet);
 
     job.mosaicImage.WriteBmp(a.out);
@@ -202,7 +209,7 @@ void runImageList(const std::string& folder, const std::string& out, bool quiet)
     list.saveIml(out);
 }
 
-void runStats(const std::string& project)
+void runStats(const std::string& project, const std::string& source, bool missing, bool quiet)
 {
     Session session;
     MosaicJob& job = session.job;
@@ -214,6 +221,33 @@ void runStats(const std::string& project)
     std::cout.flush();
     if (stats.outcome != UsageStatistics::Outcome::Listed)
         throw Error(stats.message);
+
+    std::optional<Fidelity> fidelity;
+    if (!source.empty()) {
+        // drawn at the few pixels a cell that the figure compares, with
+        // flips from a fixed start so the figure repeats
+        LoadPicture(source, job.sourcePicture);
+        session.sourceFileName = source;
+        MosaicSettings& s = job.settings;
+        s.cellWidth = s.cellHeight = kFidelityPixelsPerCell;
+        s.mosaicWidth = s.cols * kFidelityPixelsPerCell;
+        s.mosaicHeight = s.rows * kFidelityPixelsPerCell;
+        sizeMosaicForProject(job);
+        session.random.setState(0);
+        drawMosaic(session, quiet);
+        fidelity = mosaicFidelity(job.mosaicImage, adjustedSource(job), s.rows, s.cols);
+    }
+    std::cout << "\n";
+    for (const std::string& l : matchFigureLines(matchFigures(job.settings, job.placementGrid),
+                                                 fidelity ? &*fidelity : nullptr))
+        std::cout << l << "\n";
+    if (missing) {
+        const std::vector<ColourGap> gaps = missingColours(job.settings, job.placementGrid, job.workingSignatures);
+        std::cout << "\n" << (gaps.empty() ? "No colour is missing." : "Colours the pictures lack:") << "\n";
+        for (const ColourGap& gap : gaps)
+            std::cout << colourGapLine(gap) << "\n";
+    }
+    std::cout.flush();
 }
 
 void setup(CLI::App& app)
@@ -246,6 +280,8 @@ void setup(CLI::App& app)
         ->check(rangeOf(kWizardDefaults.maxRepeat));
     make->add_flag("--allow-close", mk.allowClose, "allow a picture next to a copy of itself");
     make->add_flag("--cut-edges", mk.cutEdges, "crop pictures to the cell's shape instead of stretching");
+    make->add_option("--detail", mk.detail, "match an N x N grid of colours per cell (2 to 4; 0 for mean colour)")
+        ->check(CLI::IsMember({0, 2, 3, 4}));
     make->add_flag("--no-color-enhance", mk.noColorEnhance, "draw pictures without shifting their colours");
     make->add_option("--random-level", mk.randomLevel, "choose among the level - 1 nearest pictures")
         ->check(rangeOf(kWizardDefaults.randomLevel))
@@ -277,10 +313,14 @@ void setup(CLI::App& app)
     list->add_flag("--quiet", quiet, "no progress on stderr");
     list->callback([] { runImageList(folder, imlOut, quiet); });
 
-    static std::string statsProject;
+    static std::string statsProject, statsSource;
+    static bool statsQuiet = false, statsMissing = false;
     auto* stats = app.add_subcommand("stats", "Print how often each picture of a project fills a cell");
     stats->add_option("--project", statsProject, "project file (.tsx)")->required();
-    stats->callback([] { runStats(statsProject); });
+    stats->add_option("--source", statsSource, "source picture: also measure how close the mosaic comes to it");
+    stats->add_flag("--missing-colours", statsMissing, "also list the colours the pictures lack");
+    stats->add_flag("--quiet", statsQuiet, "no progress line");
+    stats->callback([] { runStats(statsProject, statsSource, statsMissing, statsQuiet); });
 }
 
 const cli::CommandRegistration registration(&setup);

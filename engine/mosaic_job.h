@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/detail.h"
 #include "imageio/picture.h"
 #include "raster/dib.h"
 
@@ -125,6 +126,10 @@ struct MosaicJob {
     TPicture cellPicture;
     TDIB cellRaster;
     TDIB mosaicImage;
+    // Detail matching (0: off): the grid side and the pictures' detail
+    // signatures, which stay out of every file.
+    int detailGrid = 0;
+    DetailSignatures detailSignatures;
     // The render thread writes mosaicImage a cell at a time while the window
     // may paint it; both hold this lock while touching its pixels.
     std::mutex mosaicImageLock;

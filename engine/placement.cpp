@@ -490,6 +490,16 @@ void placeCellsUnseeded(MosaicJob& job, Random& random, int imageCount)
         return;
     }
 
+    if (job.detailGrid > 0) {
+        const TGraphic* graphic = job.sourcePicture.Graphic();
+        const TDIB* source = graphic ? graphic->PixelRaster() : nullptr;
+        const CellDetail cells = computeCellDetail(source ? *source : TDIB{}, s.rows, s.cols, job.detailGrid,
+                                                   s.sourceRedAdjust, s.sourceGreenAdjust, s.sourceBlueAdjust,
+                                                   s.sourceMono);
+        placeCellsByDetail(job, random, imageCount, job.detailSignatures, cells);
+        return;
+    }
+
     Placer placer(job, random, imageCount, std::move(colours));
     if (s.useAll)
         placer.useAllPass();

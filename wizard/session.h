@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,12 +45,27 @@ struct CreationOptions {
     bool cutEdges = !kWizardDefaults.stretchCells;
     bool colorEnhanceOff = false;
     int randomLevel = kWizardDefaults.randomLevel.initial;
+    /// Detail matching's grid side (kDetailGridMin..kDetailGridMax), 0 for
+    /// matching by mean colour.
+    int detailGrid = 0;
 };
+
+/// Progress of a long step: done of total; returns false to stop.
+using StepProgress = std::function<void(size_t done, size_t total)>;
+
+/// The detail signatures of the pictures at paths, each loaded and taken as
+/// it fills a cell of the job's size and stretch. Pictures are decoded on
+/// every core; a picture that fails to load throws its message, naming
+/// the file.
+DetailSignatures detailSignaturesOf(const std::vector<std::string>& paths, int grid, int cellWidth, int cellHeight,
+                                    bool stretchCells, const StepProgress& progress = {});
 
 /// Copies the options into the job's settings (stretchCells is the opposite
 /// of cutEdges), seeds the generator (from the clock, or at seed) and places
-/// the ImageList's pictures into the cells.
-void placeJob(Session& session, const CreationOptions& options, std::optional<uint32_t> seed = std::nullopt);
+/// the ImageList's pictures into the cells. With detail matching the
+/// pictures' detail signatures are taken first (progress tells how far).
+void placeJob(Session& session, const CreationOptions& options, std::optional<uint32_t> seed = std::nullopt,
+              const StepProgress& progress = {});
 
 /// What a render reads besides the job: the ImageList's paths and the source
 /// file, taken when the render is prepared, so no list the user may change

@@ -24,6 +24,8 @@
 #include "app/ui/form3.h"
 #include "app/ui/form4.h"
 #include "app/ui/form7.h"
+#include "app/ui/match_error_overlay.h"
+#include "app/ui/missing_colours_window.h"
 #include "app/ui/icons.h"
 #include "app/ui/printform.h"
 #include "app/ui/project_io.h"
@@ -116,6 +118,12 @@ TForm1::TForm1(Session& session, QWidget* parent)
     Form4 = new TForm4(this);
     Printform = new TPrintform(m_session, this);
     Form7 = new TForm7(m_session, this);
+
+    MissingColoursWindow = new TMissingColours(m_session, this);
+
+    m_mainOverlay = new MatchErrorOverlay(ddmainimg);
+    m_overviewOverlay = new MatchErrorOverlay(Form3->ddoverview);
+    m_matchErrorLegend = new MatchErrorLegend(ScrollBox1);
 }
 
 TForm1::~TForm1()
@@ -232,11 +240,26 @@ void TForm1::buildMenu()
     Overview1->setCheckable(true);
     Overview1->setChecked(btoverview->isChecked());
     connect(btoverview, &QToolButton::toggled, Overview1, &QAction::setChecked);
+    MatchError1 = view->addAction(QStringLiteral("Match Error"));
+    MatchError1->setObjectName(QStringLiteral("MatchError1"));
+    MatchError1->setCheckable(true);
+    MatchError1->setStatusTip(QStringLiteral("Shade every cell by how far its picture is from its colour"));
+    connect(MatchError1, &QAction::toggled, this, [this] { refreshMatchError(); });
 
     QMenu* tools = bar->addMenu(QStringLiteral("Tools"));
     tools->setObjectName(QStringLiteral("Tools1"));
     item(tools, Print1, "Print1", "&Print", &TForm1::SpeedButton2Click);
     item(tools, Stats1, "Stats1", "&Stats", &TForm1::SpeedButton5Click);
+    MissingColours1 = tools->addAction(QStringLiteral("Missing Colours..."));
+    MissingColours1->setObjectName(QStringLiteral("MissingColours1"));
+    connect(MissingColours1, &QAction::triggered, this, [this] {
+        runGuarded(this, [&] {
+            if (isRendering())
+                return;  // the placement is read while it is drawn
+            MissingColoursWindow->refresh();
+            openWindow(MissingColoursWindow);
+        });
+    });
 
     About1 = bar->addAction(QStringLiteral("About"));
     About1->setObjectName(QStringLiteral("About1"));
@@ -345,6 +368,7 @@ void TForm1::clearAll()
         Formnew->resetSourcePreview();
     if (Form3)
         Form3->redrawFromMosaic();
+    refreshMatchError();
 }
 
 void TForm1::sbclsClick()
@@ -441,9 +465,31 @@ void TForm1::setRenderingUi(bool rendering)
     // change, and nothing may read the half-drawn mosaic as a finished one.
     for (QToolButton* b : { btnew, sbload, sbcls, btsaveimg, SpeedButton2, sbsavem })
         b->setEnabled(!rendering);
-    for (QAction* a : { CreateNew1, LoadMosaic1, ClearAll1, SaveImage1, Print1, SaveMosaic1 })
+    for (QAction* a : { CreateNew1, LoadMosaic1, ClearAll1, SaveImage1, Print1, SaveMosaic1, MissingColours1 })
         a->setEnabled(!rendering);
+    refreshMatchError();  // a render starts with a new placement
     emit renderingChanged(rendering);
+}
+
+void TForm1::refreshMatchError()
+{
+    if (!m_mainOverlay)
+        return;  // still being built
+    const MosaicJob& job = m_session.job;
+    const MosaicSettings& s = job.settings;
+    bool shown = MatchError1->isChecked() && !s.selfMosaic;
+    if (shown) {
+        std::lock_guard<std::mutex> lock(m_session.job.mosaicImageLock);
+        // nothing to shade over a cleared view
+        shown = job.mosaicImage.Width() == s.mosaicWidth && job.mosaicImage.Height() == s.mosaicHeight;
+    }
+    if (shown)
+        m_matchErrorMap = matchErrorMap(s, job.placementGrid);
+    const MatchErrorMap* map = shown && !m_matchErrorMap.cells.isNull() ? &m_matchErrorMap : nullptr;
+    m_mainOverlay->setMap(map);
+    m_overviewOverlay->setMap(map);
+    m_matchErrorLegend->setWorst(map ? map->worst : 0);
+    m_matchErrorLegend->setVisible(map != nullptr);
 }
 
 void TForm1::resizeMosaicView(int width, int height) { ddmainimg->resize(width, height); }

@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QString>
 
+#include "app/ui/match_error_overlay.h"
 #include "raster/dib.h"
 #include "wizard/ui/wizard_host.h"
 
@@ -26,6 +27,7 @@ class TDXPaintBox;
 class TForm3;
 class TForm4;
 class TForm7;
+class TMissingColours;
 class TFormnew;
 class TPrintform;
 
@@ -47,6 +49,7 @@ public:
     TForm4* Form4 = nullptr;
     TPrintform* Printform = nullptr;
     TForm7* Form7 = nullptr;
+    TMissingColours* MissingColoursWindow = nullptr;
 
     // Controls, under their names.
     QFrame* Panel1 = nullptr;
@@ -73,8 +76,10 @@ public:
     QAction* ClearAll1 = nullptr;
     QAction* Exit1 = nullptr;
     QAction* Overview1 = nullptr;
+    QAction* MatchError1 = nullptr;  // "Match Error": shades the cells by match distance
     QAction* Print1 = nullptr;
     QAction* Stats1 = nullptr;
+    QAction* MissingColours1 = nullptr;  // "Missing Colours..."
     QAction* About1 = nullptr;
 
     // Handlers.
@@ -139,6 +144,7 @@ private:
     void onRenderMessage(const QString& text, const QString& caption);
     void onRenderEnded(bool ok, const QString& error);
     void flushOverview();
+    void refreshMatchError();
 
     Session& m_session;
     TDIB m_blankRaster;
@@ -151,6 +157,10 @@ private:
     qint64 m_nextOverviewAt = 0;
     int m_finishedRows = 0;  // mosaic pixel rows [0, m_finishedRows) are final
     std::vector<std::pair<QString, QString>> m_renderMessages;
+    MatchErrorMap m_matchErrorMap;
+    MatchErrorOverlay* m_mainOverlay = nullptr;
+    MatchErrorOverlay* m_overviewOverlay = nullptr;
+    MatchErrorLegend* m_matchErrorLegend = nullptr;
 };
 
 }  // namespace tsx

@@ -2,12 +2,17 @@
 
 #include <QFile>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStringList>
 #include <QVBoxLayout>
 
+#include <mutex>
+#include <optional>
+
 #include "app/statistics.h"
+#include "engine/fidelity.h"
 #include "engine/mosaic_job.h"
 #include "widgets/dialogs.h"
 #include "wizard/session.h"
@@ -32,6 +37,17 @@ TForm7::TForm7(Session& session, QWidget* parent)
     Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     column->addWidget(Memo1, 1);
+
+    // beside the memo, so the memo's text (and the file saved from it) stays
+    // the statistic alone
+    lbfigures = new QLabel(this);
+    lbfigures->setObjectName(QStringLiteral("lbfigures"));
+    lbfigures->setAccessibleName(QStringLiteral("Match Figures"));
+    lbfigures->setWordWrap(true);
+    lbfigures->setContentsMargins(8, 4, 8, 4);
+    lbfigures->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lbfigures->hide();
+    column->addWidget(lbfigures);
 
     Panel1 = new QFrame(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
@@ -85,8 +101,30 @@ void TForm7::fillStatistics()
         lines << QString::fromLocal8Bit(line);
     Memo1->setPlainText(lines.join(QLatin1Char('\n')));
     // the lines met before a missing entry stay; the message is the error
-    if (stats.outcome == UsageStatistics::Outcome::IndexOutOfBounds)
+    if (stats.outcome == UsageStatistics::Outcome::IndexOutOfBounds) {
+        lbfigures->hide();
         showMessage(this, QString::fromStdString(stats.message));
+        return;
+    }
+    showFigures();
+}
+
+void TForm7::showFigures()
+{
+    MosaicJob& job = m_session.job;
+    std::optional<Fidelity> fidelity;
+    {
+        const TDIB source = adjustedSource(job);
+        std::lock_guard<std::mutex> lock(job.mosaicImageLock);
+        if (!source.IsEmpty() && !job.mosaicImage.IsEmpty())
+            fidelity = mosaicFidelity(job.mosaicImage, source, job.settings.rows, job.settings.cols);
+    }
+    QStringList lines;
+    for (const std::string& line : matchFigureLines(matchFigures(job.settings, job.placementGrid),
+                                                    fidelity ? &*fidelity : nullptr))
+        lines << QString::fromStdString(line);
+    lbfigures->setText(lines.join(QLatin1Char('\n')));
+    lbfigures->show();
 }
 
 void TForm7::saveText()

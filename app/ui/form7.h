@@ -6,6 +6,7 @@
 #include <QWidget>
 
 class QFrame;
+class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 
@@ -22,6 +23,8 @@ public:
     explicit TForm7(Session& session, QWidget* parent = nullptr);
 
     QPlainTextEdit* Memo1 = nullptr;
+    /// The match distances and the mosaic's fidelity, shown after Start Stats.
+    QLabel* lbfigures = nullptr;
     QFrame* Panel1 = nullptr;
     QPushButton* btgetstat = nullptr;
     QPushButton* Button1 = nullptr;
@@ -36,6 +39,7 @@ public:
 
 private:
     void fillStatistics();
+    void showFigures();
     void saveText();
 
     Session& m_session;

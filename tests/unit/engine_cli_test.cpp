@@ -131,5 +131,32 @@ TEST_F(BatchToolTest, BadValuesAreUsageErrorsAndFailuresExitWithTheMessage)
     EXPECT_FALSE(fs::exists(path("x.bmp")));
 }
 
+TEST_F(BatchToolTest, DetailMatchingIsAnOptionWhoseProjectRendersAsAnyOtherAndStatsMeasureIt)
+{
+    ASSERT_EQ(run(makeArgs("plain.bmp", "--seed 5")), 0) << m_err;
+    ASSERT_EQ(run(makeArgs("off.bmp", "--seed 5 --detail 0")), 0) << m_err;
+    EXPECT_TRUE(readWholeFile(path("plain.bmp")) == readWholeFile(path("off.bmp")));
+    EXPECT_EQ(run(makeArgs("x.bmp", "--detail 5")), 2);
+
+    ASSERT_EQ(run(makeArgs("detail.bmp", "--seed 5 --detail 3 --project '" + path("detail.tsx") + "'")), 0) << m_err;
+    EXPECT_FALSE(readWholeFile(path("plain.bmp")) == readWholeFile(path("detail.bmp")));
+    ASSERT_EQ(run("render --quiet --project '" + path("detail.tsx") + "' --out '" + path("again.bmp") + "'"), 0)
+        << m_err;
+    EXPECT_TRUE(readWholeFile(path("detail.bmp")) == readWholeFile(path("again.bmp")));
+
+    // the statistic first, as it always was; the figures after it
+    ASSERT_EQ(run("stats --project '" + path("detail.tsx") + "'"), 0) << m_err;
+    const std::string plainStats = m_out;
+    ASSERT_EQ(run("stats --quiet --missing-colours --project '" + path("detail.tsx") + "' --source '" +
+                  path("source.bmp") + "'"),
+              0)
+        << m_err;
+    const size_t figures = m_out.find("\nMatch distance: mean ");
+    ASSERT_NE(figures, std::string::npos) << m_out;
+    EXPECT_EQ(plainStats.substr(0, figures), m_out.substr(0, figures));
+    EXPECT_NE(m_out.find("Fidelity: SSIM 0.", figures), std::string::npos) << m_out;
+    EXPECT_NE(m_out.find("\nColours the pictures lack:\n#"), std::string::npos) << m_out;
+}
+
 }  // namespace
 }  // namespace tsx

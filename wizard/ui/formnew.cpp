@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QEvent>
 #include <QFile>
 #include <QFrame>
@@ -357,6 +358,18 @@ void TFormnew::buildOptionsStep()
     design(rbstretch, 168, 104, 113, 17);
     cbceoff = check(GroupBox4, "cbceoff", "Turn off Color Enhancement ", false);
     design(cbceoff, 8, 128, 161, 17);
+    cbdetail = check(GroupBox4, "cbdetail", "Match detail", false);
+    cbdetail->setAccessibleName(QStringLiteral("Match Detail"));
+    cbdetail->setToolTip(QStringLiteral("Compare a grid of colours in every cell, not one mean colour"));
+    design(cbdetail, 184, 128, 89, 17);
+    cbdetailgrid = named(new QComboBox(GroupBox4), "cbdetailgrid");
+    cbdetailgrid->setAccessibleName(QStringLiteral("Detail Grid"));
+    for (int n = kDetailGridMin; n <= kDetailGridMax; ++n)
+        cbdetailgrid->addItem(QStringLiteral("%1 \u00d7 %1").arg(n), n);
+    cbdetailgrid->setCurrentIndex(kDetailGridDefault - kDetailGridMin);
+    cbdetailgrid->setEnabled(false);
+    design(cbdetailgrid, 276, 124, 53, 22);
+    connect(cbdetail, &QCheckBox::toggled, cbdetailgrid, &QWidget::setEnabled);
 
     LBrandom = named(new QLabel(QStringLiteral("Randomize Level: 5"), plmosaic), "LBrandom");
     QFont bold = LBrandom->font();
@@ -730,6 +743,7 @@ void TFormnew::finish()
     options.randomLevel = tbrandom->value();
     options.cutEdges = rbcut->isChecked();
     options.colorEnhanceOff = cbceoff->isChecked();
+    options.detailGrid = cbdetail->isChecked() ? cbdetailgrid->currentData().toInt() : 0;
 
     Session& session = m_session;
     const std::optional<uint32_t> fixedState = m_fixedRandomState;

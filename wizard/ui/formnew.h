@@ -17,6 +17,7 @@
 #include "wizard/ui/wizard_host.h"
 
 class QCheckBox;
+class QComboBox;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -122,6 +123,8 @@ public:
     QRadioButton* rbcut = nullptr;
     QRadioButton* rbstretch = nullptr;
     QCheckBox* cbceoff = nullptr;
+    QCheckBox* cbdetail = nullptr;       // "Match detail"
+    QComboBox* cbdetailgrid = nullptr;  // its grid, 2 x 2 to 4 x 4
     QLabel* LBrandom = nullptr;
     QSlider* tbrandom = nullptr;
     QPushButton* btback3 = nullptr;

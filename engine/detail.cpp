@@ -1,0 +1,451 @@
+#include "engine/detail.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+
+#include "engine/mosaic_job.h"
+#include "engine/random.h"
+#include "engine/render.h"
+#include "raster/errors.h"
+
+namespace tsx {
+
+namespace {
+
+double linearFromSrgb(double v)
+{
+    v /= 255.0;
+    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+}
+
+double labCurve(double t)
+{
+    constexpr double kDelta = 6.0 / 29.0;
+    return t > kDelta * kDelta * kDelta ? std::cbrt(t) : t / (3 * kDelta * kDelta) + 4.0 / 29.0;
+}
+
+// For each grid cell along one axis, the pixels it covers and how much of each.
+struct Coverage {
+    int first = 0;
+    std::vector<double> weight;  // of pixels first, first + 1, ...
+};
+
+std::vector<Coverage> axisCoverage(double from, double to, int cells, int pixels)
+{
+    std::vector<Coverage> out(size_t(std::max(cells, 0)));
+    const double step = (to - from) / cells;
+    for (int g = 0; g < cells; ++g) {
+        const double a = std::clamp(from + step * g, 0.0, double(pixels));
+        const double b = std::clamp(g + 1 == cells ? to : from + step * (g + 1), 0.0, double(pixels));
+        Coverage& c = out[size_t(g)];
+        c.first = int(std::floor(a));
+        for (int p = c.first; p < pixels && p < b; ++p)
+            c.weight.push_back(std::min(b, double(p + 1)) - std::max(a, double(p)));
+    }
+    return out;
+}
+
+// Area averages of an nx × ny grid over area (blue, green, red rasters give
+// red, green, blue results).
+std::vector<double> gridAverages(const TDIB& raster, const AreaRect& area, int nx, int ny)
+{
+    std::vector<double> out(size_t(nx) * size_t(ny) * 3, 0.0);
+    if (raster.IsEmpty() || nx <= 0 || ny <= 0)
+        return out;
+    const std::vector<Coverage> columns = axisCoverage(area.left, area.right, nx, raster.Width());
+    const std::vector<Coverage> rows = axisCoverage(area.top, area.bottom, ny, raster.Height());
+    std::vector<double> rowSums(size_t(nx) * 3);
+    for (int gy = 0; gy < ny; ++gy) {
+        const Coverage& cy = rows[size_t(gy)];
+        double* cellOut = &out[size_t(gy) * size_t(nx) * 3];
+        double areaY = 0;
+        for (size_t j = 0; j < cy.weight.size(); ++j) {
+            const uint8_t* line = raster.ScanLine(cy.first + int(j));
+            std::fill(rowSums.begin(), rowSums.end(), 0.0);
+            for (int gx = 0; gx < nx; ++gx) {
+                const Coverage& cx = columns[size_t(gx)];
+                const uint8_t* p = line + size_t(cx.first) * 3;
+                double r = 0, g = 0, b = 0;
+                for (size_t i = 0; i < cx.weight.size(); ++i, p += 3) {
+                    const double w = cx.weight[i];
+                    b += w * p[0];
+                    g += w * p[1];
+                    r += w * p[2];
+                }
+                const double wy = cy.weight[j];
+                cellOut[gx * 3 + 0] += wy * r;
+                cellOut[gx * 3 + 1] += wy * g;
+                cellOut[gx * 3 + 2] += wy * b;
+            }
+            areaY += cy.weight[j];
+        }
+        for (int gx = 0; gx < nx; ++gx) {
+            double areaX = 0;
+            for (double w : columns[size_t(gx)].weight)
+                areaX += w;
+            const double total = areaX * areaY;
+            for (int ch = 0; ch < 3; ++ch)
+                cellOut[gx * 3 + ch] = total > 0 ? cellOut[gx * 3 + ch] / total : 0.0;
+        }
+    }
+    return out;
+}
+
+TDIB as24Bit(const TDIB& raster)
+{
+    TDIB copy = raster;
+    if (!copy.IsEmpty() && copy.BitCount() != 24)
+        copy.ChangeBitCount(24);
+    return copy;
+}
+
+constexpr float kNone = std::numeric_limits<float>::infinity();
+constexpr int kSlots = 8;
+
+// The eight nearest eligible pictures of a cell, ranked by distance and,
+// among equal distances, by index (pictures are offered in index order, and
+// a later one takes a slot only when strictly nearer than the worst).
+struct Candidates {
+    std::array<int, kSlots> picture{};
+    std::array<float, kSlots> distance{};
+    int worstSlot = 0;
+
+    void reset()
+    {
+        distance.fill(kNone);
+        worstSlot = 0;
+    }
+    float worst() const { return distance[size_t(worstSlot)]; }
+    void offer(int index, float d)
+    {
+        picture[size_t(worstSlot)] = index;
+        distance[size_t(worstSlot)] = d;
+        // the worst: an empty slot (the first), else the largest distance and
+        // among equals the largest index
+        int w = 0;
+        for (int s = 1; s < kSlots; ++s)
+            if (worse(s, w))
+                w = s;
+        worstSlot = w;
+    }
+    bool worse(int s, int w) const
+    {
+        const float ds = distance[size_t(s)], dw = distance[size_t(w)];
+        if (dw == kNone)
+            return false;
+        if (ds == kNone)
+            return true;
+        return ds > dw || (ds == dw && picture[size_t(s)] > picture[size_t(w)]);
+    }
+    int filled() const
+    {
+        return int(std::count_if(distance.begin(), distance.end(), [](float d) { return d != kNone; }));
+    }
+    void sort()
+    {
+        std::array<int, kSlots> order{};
+        for (int s = 0; s < kSlots; ++s)
+            order[size_t(s)] = s;
+        std::stable_sort(order.begin(), order.end(), [&](int x, int y) { return worse(y, x); });
+        const auto p = picture;
+        const auto d = distance;
+        for (int s = 0; s < kSlots; ++s) {
+            picture[size_t(s)] = p[size_t(order[size_t(s)])];
+            distance[size_t(s)] = d[size_t(order[size_t(s)])];
+        }
+    }
+};
+
+// The detail distance is bounded below by grid² times the weighted distance
+// of the two grids' means (the triangle inequality), which is cheap: most
+// pictures are passed over on it. The bound is shrunk a little so float
+// rounding never passes over a picture that would have qualified.
+constexpr float kBoundSlack = 0.999f;
+
+class DetailPlacer {
+public:
+    DetailPlacer(MosaicJob& job, Random& random, int n, const DetailSignatures& pictures, const CellDetail& cells)
+        : m_job(job), m_random(random), m_n(n), m_pictures(pictures), m_cells(cells)
+    {
+        const MosaicSettings& s = job.settings;
+        m_limitRepeat = s.limitRepeat;
+        m_maxRepeat = s.maxRepeat;
+        m_noClose = s.noClose;
+        m_draws = s.randomLevel > 1 ? s.randomLevel - 1 : 0;
+        const int g2 = cells.grid * cells.grid;
+        m_boundScale = float(g2) * float(g2) * kBoundSlack * kBoundSlack;
+
+        m_sig.resize(size_t(n));
+        m_useCount.assign(size_t(n), 0);
+        meansOf(pictures.colours, size_t(n), g2, m_picL, m_picA, m_picB);
+        for (int i = 0; i < n; ++i) {
+            m_sig[size_t(i)] = signatureAt(job.workingSignatures, size_t(i));
+            m_useCount[size_t(i)] = m_sig[size_t(i)].useCount;
+        }
+        const size_t cellCount = size_t(cells.rows) * size_t(cells.cols);
+        meansOf(cells.colours, cellCount, g2, m_cellL, m_cellA, m_cellB);
+        m_occupied.assign(cellCount, 0);
+        m_bound.resize(std::max(size_t(n), cellCount));
+    }
+
+    void useAllPass()
+    {
+        const size_t cellCount = m_occupied.size();
+        for (int i = 0; i < m_n; ++i) {
+            boundsTo(m_picL[size_t(i)], m_picA[size_t(i)], m_picB[size_t(i)], m_cellL, m_cellA, m_cellB, cellCount);
+            float best = kNone;
+            size_t bestCell = cellCount;
+            for (size_t k = 0; k < cellCount; ++k) {
+                if (m_occupied[k] || !(m_bound[k] < best * best))
+                    continue;
+                const float d = detailDistance(m_pictures, size_t(i), m_cells, k);
+                if (d < best) {
+                    best = d;
+                    bestCell = k;
+                }
+            }
+            // With every cell taken the picture is left out rather than
+            // pushing out a picture already placed.
+            if (bestCell < cellCount)
+                place(i, bestCell);
+        }
+    }
+
+    void mainPass()
+    {
+        if (m_n == 0)
+            return;
+        const int rows = m_cells.rows, cols = m_cells.cols;
+        for (int r = 0; r < rows; ++r) {
+            for (int c = 0; c < cols; ++c) {
+                const size_t cell = size_t(r) * size_t(cols) + size_t(c);
+                if (m_occupied[cell])
+                    continue;
+                std::array<int, 3> excluded{-1, -1, -1};
+                if (m_noClose) {
+                    if (c > 0)
+                        excluded[0] = m_job.placementGrid.at(c - 1, r).imageIndex;
+                    if (r > 0)
+                        excluded[1] = m_job.placementGrid.at(c, r - 1).imageIndex;
+                    if (c > 0 && r > 0)
+                        excluded[2] = m_job.placementGrid.at(c - 1, r - 1).imageIndex;
+                }
+                boundsTo(m_cellL[cell], m_cellA[cell], m_cellB[cell], m_picL, m_picA, m_picB, size_t(m_n));
+                m_candidates.reset();
+                collect(cell, excluded, true);
+                // as the mean-colour placement: past the repetition limit
+                // when nothing else is left, then next to a copy
+                if (m_candidates.filled() == 0) {
+                    m_candidates.reset();
+                    collect(cell, excluded, false);
+                }
+                if (m_candidates.filled() == 0) {
+                    m_candidates.reset();
+                    collect(cell, {-1, -1, -1}, false);
+                }
+                m_candidates.sort();
+                const int j = m_random.next(std::min(m_draws, m_candidates.filled()));
+                place(m_candidates.picture[size_t(j)], cell);
+            }
+        }
+    }
+
+    void writeUseCounts()
+    {
+        for (int i = 0; i < m_n; ++i) {
+            CellSignature sig = signatureAt(m_job.workingSignatures, size_t(i));
+            sig.useCount = m_useCount[size_t(i)];
+            setSignatureAt(m_job.workingSignatures, size_t(i), sig);
+        }
+    }
+
+private:
+    static void meansOf(const std::vector<Lab>& grids, size_t count, int g2, std::vector<float>& L,
+                        std::vector<float>& A, std::vector<float>& B)
+    {
+        L.assign(count, 0);
+        A.assign(count, 0);
+        B.assign(count, 0);
+        for (size_t i = 0; i < count; ++i) {
+            double l = 0, a = 0, b = 0;
+            for (int k = 0; k < g2; ++k) {
+                const Lab& c = grids[i * size_t(g2) + size_t(k)];
+                l += c.L;
+                a += c.a;
+                b += c.b;
+            }
+            L[i] = float(l / g2) * kDetailLightnessWeight;
+            A[i] = float(a / g2);
+            B[i] = float(b / g2);
+        }
+    }
+
+    // Squared lower bounds, times grid⁴, of one mean against many.
+    void boundsTo(float l, float a, float b, const std::vector<float>& L, const std::vector<float>& A,
+                  const std::vector<float>& B, size_t count)
+    {
+        float* out = m_bound.data();
+        const float* pl = L.data();
+        const float* pa = A.data();
+        const float* pb = B.data();
+        const float scale = m_boundScale;
+        for (size_t i = 0; i < count; ++i) {
+            const float dl = pl[i] - l, da = pa[i] - a, db = pb[i] - b;
+            out[i] = scale * (dl * dl + da * da + db * db);
+        }
+    }
+
+    void collect(size_t cell, const std::array<int, 3>& excluded, bool limit)
+    {
+        for (int i = 0; i < m_n; ++i) {
+            const float worst = m_candidates.worst();
+            if (!(m_bound[size_t(i)] < worst * worst))
+                continue;
+            if (limit && m_limitRepeat && int64_t(m_useCount[size_t(i)]) + 1 > m_maxRepeat)
+                continue;
+            if (i == excluded[0] || i == excluded[1] || i == excluded[2])
+                continue;
+            const float d = detailDistance(m_pictures, size_t(i), m_cells, cell);
+            if (d < worst)
+                m_candidates.offer(i, d);
+        }
+    }
+
+    void place(int picture, size_t cell)
+    {
+        const int cols = m_cells.cols;
+        CellPlacement& p = m_job.placementGrid.at(int(cell % size_t(cols)), int(cell / size_t(cols)));
+        const uint8_t* mean = &m_cells.meanBgr[cell * 3];
+        const CellSignature& sig = m_sig[size_t(picture)];
+        p.imageIndex = picture;
+        p.redOffset = sig.red - mean[2];
+        p.greenOffset = sig.green - mean[1];
+        p.blueOffset = sig.blue - mean[0];
+        p.occupied = 1;
+        m_occupied[cell] = 1;
+        int32_t& count = m_useCount[size_t(picture)];
+        count = int32_t(uint32_t(count) + 1u);
+    }
+
+    MosaicJob& m_job;
+    Random& m_random;
+    int m_n;
+    const DetailSignatures& m_pictures;
+    const CellDetail& m_cells;
+    bool m_limitRepeat = false;
+    int64_t m_maxRepeat = 0;
+    bool m_noClose = false;
+    int m_draws = 0;
+    float m_boundScale = 1;
+
+    std::vector<CellSignature> m_sig;
+    std::vector<int32_t> m_useCount;
+    std::vector<float> m_picL, m_picA, m_picB, m_cellL, m_cellA, m_cellB;
+    std::vector<uint8_t> m_occupied;
+    std::vector<float> m_bound;
+    Candidates m_candidates;
+};
+
+}  // namespace
+
+Lab labFromRgb(double red, double green, double blue)
+{
+    const double r = linearFromSrgb(red), g = linearFromSrgb(green), b = linearFromSrgb(blue);
+    // sRGB primaries, D65 white
+    const double x = (0.4124564 * r + 0.3575761 * g + 0.1804375 * b) / 0.95047;
+    const double y = 0.2126729 * r + 0.7151522 * g + 0.0721750 * b;
+    const double z = (0.0193339 * r + 0.1191920 * g + 0.9503041 * b) / 1.08883;
+    const double fx = labCurve(x), fy = labCurve(y), fz = labCurve(z);
+    return Lab{ float(116 * fy - 16), float(500 * (fx - fy)), float(200 * (fy - fz)) };
+}
+
+std::vector<double> gridAverages(const TDIB& raster, const AreaRect& area, int n)
+{
+    return gridAverages(as24Bit(raster), area, n, n);
+}
+
+void appendDetailSignature(DetailSignatures& out, const TDIB& picture, int cellWidth, int cellHeight,
+                           bool stretchCells)
+{
+    const int n = out.grid;
+    if (picture.IsEmpty()) {
+        out.colours.insert(out.colours.end(), size_t(n * n), labFromRgb(0, 0, 0));
+        return;
+    }
+    const TDIB raster = as24Bit(picture);
+    const TRect from = cellSourceRect(raster.Width(), raster.Height(), cellWidth, cellHeight, stretchCells);
+    const std::vector<double> rgb =
+        gridAverages(raster, AreaRect{ double(from.Left), double(from.Top), double(from.Right), double(from.Bottom) },
+                     n, n);
+    for (int k = 0; k < n * n; ++k)
+        out.colours.push_back(labFromRgb(rgb[size_t(k) * 3], rgb[size_t(k) * 3 + 1], rgb[size_t(k) * 3 + 2]));
+}
+
+CellDetail computeCellDetail(const TDIB& source, int rows, int cols, int grid, int redAdjust, int greenAdjust,
+                             int blueAdjust, bool mono)
+{
+    CellDetail out;
+    out.grid = grid;
+    out.rows = rows;
+    out.cols = cols;
+    const size_t cells = size_t(rows) * size_t(cols);
+    const int g2 = grid * grid;
+    out.colours.resize(cells * size_t(g2));
+    out.meanBgr.assign(cells * 3, 0);
+    TDIB adjusted = as24Bit(source);
+    if (!adjusted.IsEmpty())
+        adjustColours(adjusted, redAdjust, greenAdjust, blueAdjust, mono);  // writes a copy
+    const int nx = cols * grid, ny = rows * grid;
+    const std::vector<double> rgb =
+        adjusted.IsEmpty() ? std::vector<double>(size_t(nx) * size_t(ny) * 3, 0.0)
+                           : gridAverages(adjusted, AreaRect{ 0, 0, double(adjusted.Width()), double(adjusted.Height()) },
+                                          nx, ny);
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < cols; ++c) {
+            const size_t cell = size_t(r) * size_t(cols) + size_t(c);
+            double sum[3] = { 0, 0, 0 };
+            for (int gy = 0; gy < grid; ++gy) {
+                for (int gx = 0; gx < grid; ++gx) {
+                    const double* px = &rgb[((size_t(r) * grid + size_t(gy)) * size_t(nx) + size_t(c) * grid + size_t(gx)) * 3];
+                    out.colours[cell * size_t(g2) + size_t(gy * grid + gx)] = labFromRgb(px[0], px[1], px[2]);
+                    for (int ch = 0; ch < 3; ++ch)
+                        sum[ch] += px[ch];
+                }
+            }
+            for (int ch = 0; ch < 3; ++ch)
+                out.meanBgr[cell * 3 + size_t(2 - ch)] = uint8_t(clampByte(int(std::lround(sum[ch] / g2))));
+        }
+    }
+    return out;
+}
+
+float detailDistance(const DetailSignatures& pictures, size_t i, const CellDetail& cells, size_t k)
+{
+    const int g2 = cells.grid * cells.grid;
+    const Lab* p = &pictures.colours[i * size_t(g2)];
+    const Lab* c = &cells.colours[k * size_t(g2)];
+    float sum = 0;
+    for (int s = 0; s < g2; ++s) {
+        const float dl = (p[s].L - c[s].L) * kDetailLightnessWeight;
+        const float da = p[s].a - c[s].a, db = p[s].b - c[s].b;
+        sum += std::sqrt(dl * dl + da * da + db * db);
+    }
+    return sum;
+}
+
+void placeCellsByDetail(MosaicJob& job, Random& random, int imageCount, const DetailSignatures& pictures,
+                        const CellDetail& cells)
+{
+    if (pictures.grid != cells.grid || pictures.count() < size_t(imageCount) || cells.rows != job.settings.rows ||
+        cells.cols != job.settings.cols)
+        throw EInvalidGraphicOperation("The detail colours do not match the pictures and cells");
+    DetailPlacer placer(job, random, imageCount, pictures, cells);
+    if (job.settings.useAll)
+        placer.useAllPass();
+    placer.mainPass();
+    placer.writeUseCounts();
+}
+
+}  // namespace tsx
