@@ -133,17 +133,18 @@ int main(int argc, char** argv)
     for (int i = 0; i < count; ++i) {
         const TDIB p = toDib(samples::samplePicture(i, 48, 36));
         appendDetailSignature(signatures, p, 24, 24, true);
-        appendSignature(job.signatureStream, computeSignature([&] {
-                            TPicture picture;
-                            picture.Bitmap().Dib() = p;
-                            return picture;
-                        }()));
+        TPicture picture;
+        picture.Bitmap().Dib() = p;
+        appendSignature(job.signatureStream, computeSignature(picture));
     }
     Random random;
     random.setState(1);
     auto start = std::chrono::steady_clock::now();
     placeCellsUnseeded(job, random, count);
     const double meanSeconds = seconds(start);
+    start = std::chrono::steady_clock::now();
+    (void)computeCellDetail(big, side640, side640, kDetailGridDefault, 0, 0, 0, false);
+    const double cellSeconds = seconds(start);
     job.detailGrid = kDetailGridDefault;
     job.detailSignatures = std::move(signatures);
     random.setState(1);
@@ -152,8 +153,10 @@ int main(int argc, char** argv)
     const double detailSeconds = seconds(start);
     std::printf("speed, %d x %d cells against %d pictures (the wizard's options):\n", side640, side640,
                 count);
-    std::printf("  mean colour %.2f s, detail %d x %d %.2f s: ratio %.2f (at most 3.00)\n", meanSeconds,
-                kDetailGridDefault, kDetailGridDefault, detailSeconds, detailSeconds / meanSeconds);
+    std::printf("  mean colour %.2f s, detail %d x %d %.2f s (%.2f s of it the cells' colours): ratio %.2f (at most "
+                "3.00)\n",
+                meanSeconds, kDetailGridDefault, kDetailGridDefault, detailSeconds, cellSeconds,
+                detailSeconds / meanSeconds);
     fs::remove_all(folder);
     const bool ok = ssimRatio >= 1.4 && psnrDrop <= 0.5 && detailSeconds <= 3 * meanSeconds;
     std::printf("%s\n", ok ? "all figures met" : "FIGURES NOT MET");

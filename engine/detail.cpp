@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -9,6 +10,10 @@
 #include "engine/random.h"
 #include "engine/render.h"
 #include "raster/errors.h"
+
+#ifdef __SSE2__
+#include <xmmintrin.h>
+#endif
 
 namespace tsx {
 
@@ -118,6 +123,22 @@ struct Candidates {
         worstSlot = 0;
     }
     float worst() const { return distance[size_t(worstSlot)]; }
+    // Whether picture index at distance d ranks before the worst held.
+    bool beats(int index, float d) const
+    {
+        const float w = worst();
+        return w == kNone || d < w || (d == w && index < picture[size_t(worstSlot)]);
+    }
+    // Pictures whose squared bound is below this may beat the worst. The
+    // bound lies strictly below every distance above 0, so an equal bound
+    // loses, except at 0, where the index decides.
+    float boundLimit() const
+    {
+        const float w = worst();
+        if (w == kNone)
+            return kNone;
+        return w > 0 ? w * w : std::numeric_limits<float>::denorm_min();
+    }
     void offer(int index, float d)
     {
         picture[size_t(worstSlot)] = index;
@@ -180,6 +201,12 @@ public:
         m_sig.resize(size_t(n));
         m_useCount.assign(size_t(n), 0);
         meansOf(pictures.colours, size_t(n), g2, m_picL, m_picA, m_picB);
+        // whole groups of four for the vector scan; the padding lies too far
+        // away to qualify for anything
+        const size_t padded = (size_t(n) + 3) / 4 * 4;
+        m_picL.resize(padded, 1e18f);
+        m_picA.resize(padded, 1e18f);
+        m_picB.resize(padded, 1e18f);
         for (int i = 0; i < n; ++i) {
             m_sig[size_t(i)] = signatureAt(job.workingSignatures, size_t(i));
             m_useCount[size_t(i)] = m_sig[size_t(i)].useCount;
@@ -188,6 +215,7 @@ public:
         meansOf(cells.colours, cellCount, g2, m_cellL, m_cellA, m_cellB);
         m_occupied.assign(cellCount, 0);
         m_bound.resize(std::max(size_t(n), cellCount));
+        m_offered.assign(size_t(n), 0);
     }
 
     void useAllPass()
@@ -232,7 +260,6 @@ public:
                     if (c > 0 && r > 0)
                         excluded[2] = m_job.placementGrid.at(c - 1, r - 1).imageIndex;
                 }
-                boundsTo(m_cellL[cell], m_cellA[cell], m_cellB[cell], m_picL, m_picA, m_picB, size_t(m_n));
                 m_candidates.reset();
                 collect(cell, excluded, true);
                 // as the mean-colour placement: past the repetition limit
@@ -246,6 +273,7 @@ public:
                     collect(cell, {-1, -1, -1}, false);
                 }
                 m_candidates.sort();
+                remember();
                 const int j = m_random.next(std::min(m_draws, m_candidates.filled()));
                 place(m_candidates.picture[size_t(j)], cell);
             }
@@ -297,20 +325,81 @@ private:
         }
     }
 
-    void collect(size_t cell, const std::array<int, 3>& excluded, bool limit)
+    // Offers every eligible picture that can rank among the eight. The
+    // ranking does not depend on the order of the offers, so the previous
+    // cell's candidates go first: neighbouring cells look alike, and the
+    // list is then nearly final before the scan, which passes over most
+    // pictures on their bound alone.
+    void collect(size_t cell, const std::array<int, 3>& excluded, bool repetitionLimit)
     {
-        for (int i = 0; i < m_n; ++i) {
-            const float worst = m_candidates.worst();
-            if (!(m_bound[size_t(i)] < worst * worst))
+        ++m_stamp;
+        auto eligible = [&](int i) {
+            if (repetitionLimit && m_limitRepeat && int64_t(m_useCount[size_t(i)]) + 1 > m_maxRepeat)
+                return false;
+            return i != excluded[0] && i != excluded[1] && i != excluded[2];
+        };
+        for (int h = 0; h < m_hintCount; ++h) {
+            const int i = m_hint[size_t(h)];
+            if (m_offered[size_t(i)] == m_stamp || !eligible(i))
                 continue;
-            if (limit && m_limitRepeat && int64_t(m_useCount[size_t(i)]) + 1 > m_maxRepeat)
-                continue;
-            if (i == excluded[0] || i == excluded[1] || i == excluded[2])
-                continue;
+            m_offered[size_t(i)] = m_stamp;
             const float d = detailDistance(m_pictures, size_t(i), m_cells, cell);
-            if (d < worst)
+            if (m_candidates.beats(i, d))
                 m_candidates.offer(i, d);
         }
+        const float cl = m_cellL[cell], ca = m_cellA[cell], cb = m_cellB[cell];
+        float limit = m_candidates.boundLimit();
+        auto consider = [&](int i) {
+            if (m_offered[size_t(i)] == m_stamp || !eligible(i))
+                return;
+            const float d = detailDistance(m_pictures, size_t(i), m_cells, cell);
+            if (m_candidates.beats(i, d)) {
+                m_candidates.offer(i, d);
+                limit = m_candidates.boundLimit();
+            }
+        };
+        const float* pl = m_picL.data();
+        const float* pa = m_picA.data();
+        const float* pb = m_picB.data();
+        const int groups = int(m_picL.size() / 4);
+#ifdef __SSE2__
+        const __m128 vl = _mm_set1_ps(cl), va = _mm_set1_ps(ca), vb = _mm_set1_ps(cb);
+        const __m128 scale = _mm_set1_ps(m_boundScale);
+        for (int g = 0; g < groups; ++g) {
+            const __m128 dl = _mm_sub_ps(_mm_loadu_ps(pl + 4 * g), vl);
+            const __m128 da = _mm_sub_ps(_mm_loadu_ps(pa + 4 * g), va);
+            const __m128 db = _mm_sub_ps(_mm_loadu_ps(pb + 4 * g), vb);
+            const __m128 q = _mm_mul_ps(
+                scale, _mm_add_ps(_mm_add_ps(_mm_mul_ps(dl, dl), _mm_mul_ps(da, da)), _mm_mul_ps(db, db)));
+            int lanes = _mm_movemask_ps(_mm_cmplt_ps(q, _mm_set1_ps(limit)));
+            if (lanes == 0)
+                continue;
+            alignas(16) float bound[4];
+            _mm_store_ps(bound, q);
+            for (; lanes != 0; lanes &= lanes - 1) {
+                const int k = std::countr_zero(unsigned(lanes));
+                const int i = 4 * g + k;
+                if (i >= m_n)
+                    break;
+                if (bound[k] < limit)  // the limit may have fallen since
+                    consider(i);
+            }
+        }
+#else
+        for (int i = 0; i < m_n; ++i) {
+            const float dl = pl[i] - cl, da = pa[i] - ca, db = pb[i] - cb;
+            if (m_boundScale * (dl * dl + da * da + db * db) < limit)
+                consider(i);
+        }
+        (void)groups;
+#endif
+    }
+
+    void remember()
+    {
+        m_hintCount = m_candidates.filled();
+        for (int h = 0; h < m_hintCount; ++h)
+            m_hint[size_t(h)] = m_candidates.picture[size_t(h)];
     }
 
     void place(int picture, size_t cell)
@@ -346,6 +435,10 @@ private:
     std::vector<uint8_t> m_occupied;
     std::vector<float> m_bound;
     Candidates m_candidates;
+    std::array<int, kSlots> m_hint{};
+    int m_hintCount = 0;
+    std::vector<uint32_t> m_offered;  // m_stamp once offered for the cell at hand
+    uint32_t m_stamp = 0;
 };
 
 }  // namespace
@@ -395,7 +488,7 @@ CellDetail computeCellDetail(const TDIB& source, int rows, int cols, int grid, i
     out.colours.resize(cells * size_t(g2));
     out.meanBgr.assign(cells * 3, 0);
     TDIB adjusted = as24Bit(source);
-    if (!adjusted.IsEmpty())
+    if (!adjusted.IsEmpty() && (redAdjust != 0 || greenAdjust != 0 || blueAdjust != 0 || mono))
         adjustColours(adjusted, redAdjust, greenAdjust, blueAdjust, mono);  // writes a copy
     const int nx = cols * grid, ny = rows * grid;
     const std::vector<double> rgb =
