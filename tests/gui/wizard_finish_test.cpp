@@ -4,10 +4,12 @@
 #include <mutex>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
@@ -20,6 +22,9 @@
 #include <QToolButton>
 
 #include "widgets/dialogs.h"
+#include "app/ui/form7.h"
+#include "app/ui/missing_colours_window.h"
+#include "raster/ui/dxpaintbox.h"
 #include "engine/mosaic_job.h"
 #include "gui_test_support.h"
 #include "wizard/image_list.h"
@@ -221,6 +226,61 @@ private slots:
         TPicture fromBatch;
         LoadPicture(bytesOf(out), fromBatch);
         QVERIFY(samePixels(fromBatch.Bitmap().Dib(), fromWizard));
+    }
+
+    // Match detail from the wizard gives the batch tool's --detail mosaic;
+    // the match-error map, the figures and the missing colours read it.
+    void detailMatchingThroughTheWindows()
+    {
+        const QString tool = QStringLiteral(TESSERIX_BINARY_DIR "/tesserix-cli");
+        if (!QFileInfo(tool).isExecutable())
+            QSKIP("the batch tool is not built (target tesserix-cli)");
+        walkToOptions(12, 16, 20);
+        QVERIFY(!Formnew->cbdetail->isChecked());
+        QVERIFY(!Formnew->cbdetailgrid->isEnabled());
+        QCOMPARE(Formnew->cbdetailgrid->currentText(), QStringLiteral("3 \u00d7 3"));
+        QTest::mouseClick(Formnew->cbdetail, Qt::LeftButton);
+        QVERIFY(Formnew->cbdetailgrid->isEnabled());
+        Formnew->cbdetailgrid->setCurrentIndex(2);
+        Formnew->useFixedRandomState(77u);
+        finishAndRender();
+        QCOMPARE(mosaicJob().detailGrid, 4);
+        const TDIB fromWizard = mosaicCopy();
+
+        const QString out = m_dir->filePath(QStringLiteral("batch.bmp"));
+        QProcess batch;
+        batch.start(tool, { QStringLiteral("make"), QStringLiteral("--source"), m_source, QStringLiteral("--images"),
+                            m_pictures, QStringLiteral("--out"), out, QStringLiteral("--rows"), QStringLiteral("16"),
+                            QStringLiteral("--cols"), QStringLiteral("20"), QStringLiteral("--cell-width"),
+                            QStringLiteral("24"), QStringLiteral("--cell-height"), QStringLiteral("24"),
+                            QStringLiteral("--detail"), QStringLiteral("4"), QStringLiteral("--seed"),
+                            QStringLiteral("77"), QStringLiteral("--quiet") });
+        QVERIFY(batch.waitForFinished(120000));
+        QVERIFY2(batch.exitCode() == 0, batch.readAllStandardError().constData());
+        TPicture fromBatch;
+        LoadPicture(bytesOf(out), fromBatch);
+        QVERIFY(samePixels(fromBatch.Bitmap().Dib(), fromWizard));
+
+        // the map lies over the view; turning it off leaves the pixels alone
+        auto* overlay = Form1->ddmainimg->findChild<QWidget*>(QStringLiteral("matchErrorOverlay"));
+        QVERIFY(overlay && !overlay->isVisible());
+        Form1->show();
+        Form1->MatchError1->trigger();
+        QVERIFY(overlay->isVisible());
+        QCOMPARE(overlay->size(), Form1->ddmainimg->size());
+        Form1->MatchError1->trigger();
+        QVERIFY(!overlay->isVisible());
+        QVERIFY(samePixels(mosaicCopy(), fromWizard));
+
+        Form1->Stats1->trigger();
+        QTest::mouseClick(Form7->btgetstat, Qt::LeftButton);
+        QVERIFY(Form7->lbfigures->isVisible());
+        QVERIFY2(Form7->lbfigures->text().contains(QStringLiteral("Fidelity: SSIM 0.")), qPrintable(Form7->lbfigures->text()));
+        QVERIFY(!Form7->Memo1->toPlainText().contains(QStringLiteral("Match distance")));
+
+        Form1->MissingColours1->trigger();
+        QVERIFY(Form1->MissingColoursWindow->isVisible());
+        QVERIFY(!Form1->MissingColoursWindow->lbsummary->text().isEmpty());
     }
 };
 
