@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/fidelity.h"
+#include "engine/missing_colours.h"
 #include "engine/placement.h"
 #include "engine_test_support.h"
 
@@ -250,6 +252,45 @@ TEST(DetailPlacement, OffLeavesThePlacementAsByMeanColour)
     EXPECT_EQ(a.state(), b.state());
     EXPECT_TRUE(plain->placementGrid == withSignatures->placementGrid);
     EXPECT_TRUE(plain->workingSignatures == withSignatures->workingSignatures);
+}
+
+TEST(MatchFigures, ReadTheOffsetsAndFindTheColoursThePicturesLack)
+{
+    MosaicSettings s;
+    s.rows = 2;
+    s.cols = 10;
+    PlacementGrid grid;
+    std::vector<uint8_t> sigs;
+    appendSignature(sigs, CellSignature{100, 100, 100, 0, 0});
+    // eight red cells served by grey (distance 210), twelve grey cells well
+    for (int c = 0; c < 10; ++c)
+        for (int r = 0; r < 2; ++r)
+            grid.at(c, r) = c < 4 ? CellPlacement{0, 100 - 240, 100 - 20, 100 - 30, 1} : CellPlacement{0, 2, -3, 1, 1};
+    const MatchFigures f = matchFigures(s, grid);
+    EXPECT_EQ(f.cells, 20);
+    EXPECT_EQ(f.worstDistance, 140 + 80 + 70);
+    EXPECT_DOUBLE_EQ(f.meanDistance, (8 * 290 + 12 * 6) / 20.0);
+
+    const std::vector<ColourGap> gaps = missingColours(s, grid, sigs);
+    ASSERT_EQ(gaps.size(), 1u);
+    EXPECT_EQ(gaps[0].red, 240);
+    EXPECT_EQ(gaps[0].green, 20);
+    EXPECT_EQ(gaps[0].blue, 30);
+    EXPECT_EQ(gaps[0].cells, 8);
+    EXPECT_EQ(gaps[0].improves, 8);
+
+    // a mosaic equal to its source: SSIM 1, PSNR at its ceiling
+    TDIB a;
+    ColourList px;
+    for (int k = 0; k < 40 * 8; ++k)
+        px.push_back({uint8_t(k * 7), uint8_t(k), uint8_t(255 - k)});
+    fillRaster(a, 40, 8, px);
+    const Fidelity same = mosaicFidelity(a, a, 2, 10);
+    EXPECT_NEAR(same.ssim, 1.0, 1e-9);
+    EXPECT_EQ(same.psnr, 99.0);
+    TDIB flat;
+    fillRaster(flat, 40, 8, {{128, 128, 128}});
+    EXPECT_LT(mosaicFidelity(flat, a, 2, 10).ssim, 0.5);
 }
 
 }  // namespace
