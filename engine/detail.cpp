@@ -130,6 +130,47 @@ TDIB as24Bit(const TDIB& raster)
     return copy;
 }
 
+// Grids packed for the distance: lightness, a, b of every sub-cell in runs
+// padded with zeros to whole groups of four (a padded lane adds sqrt(0)).
+int paddedCells(int grid) { return (grid * grid + 3) / 4 * 4; }
+
+void packGrid(const Lab* grid, int g2, int padded, float* out)
+{
+    for (int s = 0; s < padded; ++s) {
+        const Lab c = s < g2 ? grid[s] : Lab{};
+        out[s] = c.L;
+        out[padded + s] = c.a;
+        out[2 * padded + s] = c.b;
+    }
+}
+
+// Four lanes summed apart and then together, in the same order with and
+// without vector code, so both give the same bits.
+float packedDistance(const float* p, const float* c, int padded)
+{
+#ifdef __SSE2__
+    const __m128 weight = _mm_set1_ps(kDetailLightnessWeight);
+    __m128 sum = _mm_setzero_ps();
+    for (int s = 0; s < padded; s += 4) {
+        const __m128 dl = _mm_mul_ps(_mm_sub_ps(_mm_loadu_ps(p + s), _mm_loadu_ps(c + s)), weight);
+        const __m128 da = _mm_sub_ps(_mm_loadu_ps(p + padded + s), _mm_loadu_ps(c + padded + s));
+        const __m128 db = _mm_sub_ps(_mm_loadu_ps(p + 2 * padded + s), _mm_loadu_ps(c + 2 * padded + s));
+        sum = _mm_add_ps(sum, _mm_sqrt_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(dl, dl), _mm_mul_ps(da, da)),
+                                                     _mm_mul_ps(db, db))));
+    }
+    alignas(16) float lane[4];
+    _mm_store_ps(lane, sum);
+#else
+    float lane[4] = { 0, 0, 0, 0 };
+    for (int s = 0; s < padded; ++s) {
+        const float dl = (p[s] - c[s]) * kDetailLightnessWeight;
+        const float da = p[padded + s] - c[padded + s], db = p[2 * padded + s] - c[2 * padded + s];
+        lane[s % 4] += std::sqrt(dl * dl + da * da + db * db);
+    }
+#endif
+    return (lane[0] + lane[1]) + (lane[2] + lane[3]);
+}
+
 constexpr float kNone = std::numeric_limits<float>::infinity();
 constexpr int kSlots = 8;
 
@@ -225,18 +266,39 @@ public:
         m_sig.resize(size_t(n));
         m_useCount.assign(size_t(n), 0);
         meansOf(pictures.colours, size_t(n), g2, m_picL, m_picA, m_picB);
-        // whole groups of four for the vector scan; the padding lies too far
-        // away to qualify for anything
-        const size_t padded = (size_t(n) + 3) / 4 * 4;
-        m_picL.resize(padded, 1e18f);
-        m_picA.resize(padded, 1e18f);
-        m_picB.resize(padded, 1e18f);
+        // By lightness, in whole groups of four for the vector scan; the
+        // padding names no picture.
+        std::vector<int> order(static_cast<size_t>(n));
+        for (int i = 0; i < n; ++i)
+            order[size_t(i)] = i;
+        std::stable_sort(order.begin(), order.end(),
+                         [&](int x, int y) { return m_picL[size_t(x)] < m_picL[size_t(y)]; });
+        const size_t padded = (size_t(n) + 3) / 4 * 4 + 4;
+        m_sortedL.assign(padded, 1e18f);
+        m_sortedA.assign(padded, 1e18f);
+        m_sortedB.assign(padded, 1e18f);
+        m_sortedIndex.assign(padded, -1);
+        for (size_t p = 0; p < size_t(n); ++p) {
+            const size_t i = size_t(order[p]);
+            m_sortedL[p] = m_picL[i];
+            m_sortedA[p] = m_picA[i];
+            m_sortedB[p] = m_picB[i];
+            m_sortedIndex[p] = int(i);
+        }
         for (int i = 0; i < n; ++i) {
             m_sig[size_t(i)] = signatureAt(job.workingSignatures, size_t(i));
             m_useCount[size_t(i)] = m_sig[size_t(i)].useCount;
         }
         const size_t cellCount = size_t(cells.rows) * size_t(cells.cols);
         meansOf(cells.colours, cellCount, g2, m_cellL, m_cellA, m_cellB);
+        m_padded = paddedCells(cells.grid);
+        const size_t stride = 3 * size_t(m_padded);
+        m_packedPictures.resize(size_t(n) * stride);
+        for (size_t i = 0; i < size_t(n); ++i)
+            packGrid(&pictures.colours[i * size_t(g2)], g2, m_padded, &m_packedPictures[i * stride]);
+        m_packedCells.resize(cellCount * stride);
+        for (size_t k = 0; k < cellCount; ++k)
+            packGrid(&cells.colours[k * size_t(g2)], g2, m_padded, &m_packedCells[k * stride]);
         m_occupied.assign(cellCount, 0);
         m_bound.resize(std::max(size_t(n), cellCount));
         m_offered.assign(size_t(n), 0);
@@ -252,7 +314,7 @@ public:
             for (size_t k = 0; k < cellCount; ++k) {
                 if (m_occupied[k] || !(m_bound[k] < best * best))
                     continue;
-                const float d = detailDistance(m_pictures, size_t(i), m_cells, k);
+                const float d = distance(size_t(i), k);
                 if (d < best) {
                     best = d;
                     bestCell = k;
@@ -367,7 +429,7 @@ private:
             if (m_offered[size_t(i)] == m_stamp || !eligible(i))
                 continue;
             m_offered[size_t(i)] = m_stamp;
-            const float d = detailDistance(m_pictures, size_t(i), m_cells, cell);
+            const float d = distance(size_t(i), cell);
             if (m_candidates.beats(i, d))
                 m_candidates.offer(i, d);
         }
@@ -376,23 +438,31 @@ private:
         auto consider = [&](int i) {
             if (m_offered[size_t(i)] == m_stamp || !eligible(i))
                 return;
-            const float d = detailDistance(m_pictures, size_t(i), m_cells, cell);
+            const float d = distance(size_t(i), cell);
             if (m_candidates.beats(i, d)) {
                 m_candidates.offer(i, d);
                 limit = m_candidates.boundLimit();
             }
         };
-        const float* pl = m_picL.data();
-        const float* pa = m_picA.data();
-        const float* pb = m_picB.data();
-        const int groups = int(m_picL.size() / 4);
+        // Pictures sorted by lightness: only those within the limit's reach
+        // of the cell's lightness can qualify, the rest are not looked at.
+        size_t from = 0, to = size_t(m_n);
+        if (limit != kNone) {
+            const float reach = std::sqrt(limit / m_boundScale);
+            const auto first = m_sortedL.begin(), last = m_sortedL.begin() + m_n;
+            from = size_t(std::lower_bound(first, last, cl - reach) - first);
+            to = size_t(std::upper_bound(first, last, cl + reach) - first);
+        }
+        const float* pl = m_sortedL.data();
+        const float* pa = m_sortedA.data();
+        const float* pb = m_sortedB.data();
 #ifdef __SSE2__
         const __m128 vl = _mm_set1_ps(cl), va = _mm_set1_ps(ca), vb = _mm_set1_ps(cb);
         const __m128 scale = _mm_set1_ps(m_boundScale);
-        for (int g = 0; g < groups; ++g) {
-            const __m128 dl = _mm_sub_ps(_mm_loadu_ps(pl + 4 * g), vl);
-            const __m128 da = _mm_sub_ps(_mm_loadu_ps(pa + 4 * g), va);
-            const __m128 db = _mm_sub_ps(_mm_loadu_ps(pb + 4 * g), vb);
+        for (size_t g = from / 4 * 4; g < to; g += 4) {
+            const __m128 dl = _mm_sub_ps(_mm_loadu_ps(pl + g), vl);
+            const __m128 da = _mm_sub_ps(_mm_loadu_ps(pa + g), va);
+            const __m128 db = _mm_sub_ps(_mm_loadu_ps(pb + g), vb);
             const __m128 q = _mm_mul_ps(
                 scale, _mm_add_ps(_mm_add_ps(_mm_mul_ps(dl, dl), _mm_mul_ps(da, da)), _mm_mul_ps(db, db)));
             int lanes = _mm_movemask_ps(_mm_cmplt_ps(q, _mm_set1_ps(limit)));
@@ -402,21 +472,24 @@ private:
             _mm_store_ps(bound, q);
             for (; lanes != 0; lanes &= lanes - 1) {
                 const int k = std::countr_zero(unsigned(lanes));
-                const int i = 4 * g + k;
-                if (i >= m_n)
-                    break;
-                if (bound[k] < limit)  // the limit may have fallen since
+                const int i = m_sortedIndex[g + size_t(k)];
+                if (i >= 0 && bound[k] < limit)  // the limit may have fallen since
                     consider(i);
             }
         }
 #else
-        for (int i = 0; i < m_n; ++i) {
-            const float dl = pl[i] - cl, da = pa[i] - ca, db = pb[i] - cb;
+        for (size_t p = from; p < to; ++p) {
+            const float dl = pl[p] - cl, da = pa[p] - ca, db = pb[p] - cb;
             if (m_boundScale * (dl * dl + da * da + db * db) < limit)
-                consider(i);
+                consider(m_sortedIndex[p]);
         }
-        (void)groups;
 #endif
+    }
+
+    float distance(size_t picture, size_t cell) const
+    {
+        const size_t stride = 3 * size_t(m_padded);
+        return packedDistance(&m_packedPictures[picture * stride], &m_packedCells[cell * stride], m_padded);
     }
 
     void remember()
@@ -456,6 +529,10 @@ private:
     std::vector<CellSignature> m_sig;
     std::vector<int32_t> m_useCount;
     std::vector<float> m_picL, m_picA, m_picB, m_cellL, m_cellA, m_cellB;
+    std::vector<float> m_sortedL, m_sortedA, m_sortedB;
+    std::vector<int> m_sortedIndex;
+    int m_padded = 0;
+    std::vector<float> m_packedPictures, m_packedCells;
     std::vector<uint8_t> m_occupied;
     std::vector<float> m_bound;
     Candidates m_candidates;
@@ -540,16 +617,11 @@ CellDetail computeCellDetail(const TDIB& source, int rows, int cols, int grid, i
 
 float detailDistance(const DetailSignatures& pictures, size_t i, const CellDetail& cells, size_t k)
 {
-    const int g2 = cells.grid * cells.grid;
-    const Lab* p = &pictures.colours[i * size_t(g2)];
-    const Lab* c = &cells.colours[k * size_t(g2)];
-    float sum = 0;
-    for (int s = 0; s < g2; ++s) {
-        const float dl = (p[s].L - c[s].L) * kDetailLightnessWeight;
-        const float da = p[s].a - c[s].a, db = p[s].b - c[s].b;
-        sum += std::sqrt(dl * dl + da * da + db * db);
-    }
-    return sum;
+    const int g2 = cells.grid * cells.grid, padded = paddedCells(cells.grid);
+    float p[3 * 16], c[3 * 16];
+    packGrid(&pictures.colours[i * size_t(g2)], g2, padded, p);
+    packGrid(&cells.colours[k * size_t(g2)], g2, padded, c);
+    return packedDistance(p, c, padded);
 }
 
 void placeCellsByDetail(MosaicJob& job, Random& random, int imageCount, const DetailSignatures& pictures,
