@@ -49,10 +49,28 @@ double linearFromSrgb(double v)
     return table[i] + (table[i + 1] - table[i]) * (x - double(i));
 }
 
-double labCurve(double t)
+double exactLabCurve(double t)
 {
     constexpr double kDelta = 6.0 / 29.0;
     return t > kDelta * kDelta * kDelta ? std::cbrt(t) : t / (3 * kDelta * kDelta) + 4.0 / 29.0;
+}
+
+// Tabled as the sRGB curve: within 1e-5 of the cube root above its linear
+// toe; values past white (t a little over 1) take the curve itself.
+double labCurve(double t)
+{
+    constexpr int kSteps = 8192;
+    static const std::vector<double> table = [] {
+        std::vector<double> v(kSteps + 2);
+        for (size_t i = 0; i < v.size(); ++i)
+            v[i] = exactLabCurve(double(i) / kSteps);
+        return v;
+    }();
+    if (!(t >= 0 && t < 1))
+        return exactLabCurve(t);
+    const double x = t * kSteps;
+    const size_t i = size_t(x);
+    return table[i] + (table[i + 1] - table[i]) * (x - double(i));
 }
 
 // For each grid cell along one axis, the pixels it covers and how much of each.
