@@ -96,13 +96,11 @@ std::vector<Coverage> axisCoverage(double from, double to, int cells, int pixels
 
 // Area averages of an nx × ny grid over area (blue, green, red rasters give
 // red, green, blue results).
-std::vector<double> gridAverages(const TDIB& raster, const AreaRect& area, int nx, int ny)
+std::vector<double> averagesOver(const TDIB& raster, const std::vector<Coverage>& columns,
+                                 const std::vector<Coverage>& rows)
 {
+    const int nx = int(columns.size()), ny = int(rows.size());
     std::vector<double> out(size_t(nx) * size_t(ny) * 3, 0.0);
-    if (raster.IsEmpty() || nx <= 0 || ny <= 0)
-        return out;
-    const std::vector<Coverage> columns = axisCoverage(area.left, area.right, nx, raster.Width());
-    const std::vector<Coverage> rows = axisCoverage(area.top, area.bottom, ny, raster.Height());
     std::vector<double> rowSums(size_t(nx) * 3);
     for (int gy = 0; gy < ny; ++gy) {
         const Coverage& cy = rows[size_t(gy)];
@@ -138,6 +136,14 @@ std::vector<double> gridAverages(const TDIB& raster, const AreaRect& area, int n
         }
     }
     return out;
+}
+
+std::vector<double> gridAverages(const TDIB& raster, const AreaRect& area, int nx, int ny)
+{
+    if (raster.IsEmpty() || nx <= 0 || ny <= 0)
+        return std::vector<double>(size_t(std::max(nx, 0)) * size_t(std::max(ny, 0)) * 3, 0.0);
+    return averagesOver(raster, axisCoverage(area.left, area.right, nx, raster.Width()),
+                        axisCoverage(area.top, area.bottom, ny, raster.Height()));
 }
 
 TDIB as24Bit(const TDIB& raster)
@@ -609,18 +615,24 @@ CellDetail computeCellDetail(const TDIB& source, int rows, int cols, int grid, i
     TDIB adjusted = as24Bit(source);
     if (!adjusted.IsEmpty() && (redAdjust != 0 || greenAdjust != 0 || blueAdjust != 0 || mono))
         adjustColours(adjusted, redAdjust, greenAdjust, blueAdjust, mono);  // writes a copy
-    const int nx = cols * grid, ny = rows * grid;
-    const std::vector<double> rgb =
-        adjusted.IsEmpty() ? std::vector<double>(size_t(nx) * size_t(ny) * 3, 0.0)
-                           : gridAverages(adjusted, AreaRect{ 0, 0, double(adjusted.Width()), double(adjusted.Height()) },
-                                          nx, ny);
+    // a band of one cell row at a time keeps the averages small
+    const int nx = cols * grid;
+    const double bandHeight = adjusted.IsEmpty() ? 0 : double(adjusted.Height()) / rows;
+    const std::vector<Coverage> columns =
+        adjusted.IsEmpty() ? std::vector<Coverage>{} : axisCoverage(0, adjusted.Width(), nx, adjusted.Width());
     for (int r = 0; r < rows; ++r) {
+        const std::vector<double> rgb =
+            adjusted.IsEmpty()
+                ? std::vector<double>(size_t(nx) * size_t(grid) * 3, 0.0)
+                : averagesOver(adjusted, columns,
+                               axisCoverage(bandHeight * r, r + 1 == rows ? adjusted.Height() : bandHeight * (r + 1),
+                                            grid, adjusted.Height()));
         for (int c = 0; c < cols; ++c) {
             const size_t cell = size_t(r) * size_t(cols) + size_t(c);
             double sum[3] = { 0, 0, 0 };
             for (int gy = 0; gy < grid; ++gy) {
                 for (int gx = 0; gx < grid; ++gx) {
-                    const double* px = &rgb[((size_t(r) * grid + size_t(gy)) * size_t(nx) + size_t(c) * grid + size_t(gx)) * 3];
+                    const double* px = &rgb[(size_t(gy) * size_t(nx) + size_t(c) * grid + size_t(gx)) * 3];
                     out.colours[cell * size_t(g2) + size_t(gy * grid + gx)] = labFromRgb(px[0], px[1], px[2]);
                     for (int ch = 0; ch < 3; ++ch)
                         sum[ch] += px[ch];
