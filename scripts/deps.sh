@@ -7,7 +7,9 @@ pkgs=(cmake g++ make ccache pkg-config
       qt6-base-dev libqt6svg6-dev
       libgtest-dev googletest libbenchmark-dev libcli11-dev
       clang libclang-rt-14-dev
-      xvfb xauth poppler-utils)
+      xvfb xauth poppler-utils
+      help2man gzip groff-base file dpkg-dev fakeroot lintian
+      desktop-file-utils appstream libxml2-utils shared-mime-info)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds Tesserix and runs every test: the unit and window tests, then the
+# Builds Tesserix and runs every test: the unit and window tests, an
+# installation into a temporary prefix and the Debian package, then the
 # unit tests again in an AddressSanitizer + UndefinedBehaviorSanitizer build,
 # a short run of every fuzz target, and the render-thread tests under
 # ThreadSanitizer. Each stage prints its time; any failure fails the run.
@@ -22,6 +23,10 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSERIX_WERROR=$werror 
 cmake --build build -j"$jobs"
 stage tests
 (cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$jobs")
+
+# What an installation and the Debian package hold, and that they work.
+stage "install and package"
+bash scripts/check_install.sh build
 
 stage "sanitizer build (address, undefined)"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTESSERIX_WERROR=$werror \

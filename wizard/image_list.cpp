@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <exception>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
@@ -130,12 +131,36 @@ std::vector<std::string> listImageFiles(const std::string& folder)
     return names;
 }
 
-std::string sampleFolderPrompt(const std::string& executableFolder)
+namespace {
+std::string withoutTrailingSlash(std::string folder)
 {
-    std::string folder = executableFolder;
     while (folder.size() > 1 && folder.back() == '/')
         folder.pop_back();
-    return "Select the directory where you save your image files\rour sample image:" + folder + "/images";
+    return folder;
+}
+}  // namespace
+
+std::string sampleFolderPrompt(const std::string& executableFolder)
+{
+    return sampleFolderPromptFor(withoutTrailingSlash(executableFolder) + "/images");
+}
+
+std::string sampleFolderPromptFor(const std::string& sampleFolder)
+{
+    return "Select the directory where you save your image files\rour sample image:" + sampleFolder;
+}
+
+std::string findSampleFolder(const std::string& executableFolder, const std::string& installedFromExecutable)
+{
+    namespace fs = std::filesystem;
+    const std::string folder = withoutTrailingSlash(executableFolder);
+    const std::string beside = folder + "/images";
+    std::error_code error;
+    if (fs::is_directory(beside, error) || installedFromExecutable.empty())
+        return beside;
+    const std::string installed
+        = withoutTrailingSlash((fs::path(folder) / installedFromExecutable).lexically_normal().string());
+    return fs::is_directory(installed, error) ? installed : beside;
 }
 
 const std::string& ImageList::path(long long i) const
@@ -195,7 +220,11 @@ struct DecodeSlot {
 
 FolderLoadResult ImageList::loadFolder(const std::string& folder, const FolderLoadOptions& options)
 {
-    const std::vector<std::string> files = listImageFiles(folder);
+    return loadFiles(listImageFiles(folder), options);
+}
+
+FolderLoadResult ImageList::loadFiles(const std::vector<std::string>& files, const FolderLoadOptions& options)
+{
     FolderLoadResult result;
     result.listed = files.size();
     if (files.empty())

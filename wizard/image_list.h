@@ -32,6 +32,13 @@ std::vector<std::string> listImageFiles(const std::string& folder);
 
 /// The folder browser's prompt that points at the sample pictures.
 std::string sampleFolderPrompt(const std::string& executableFolder);
+/// The same prompt for sample pictures in a folder of their own.
+std::string sampleFolderPromptFor(const std::string& sampleFolder);
+
+/// Where the sample pictures are: "images" beside the executable, as a build
+/// leaves them, else the installed folder, given relative to the
+/// executable's; when neither is there, the one beside the executable.
+std::string findSampleFolder(const std::string& executableFolder, const std::string& installedFromExecutable);
 
 /// Progress and cancellation of a folder load.
 struct FolderLoadOptions {
@@ -82,6 +89,8 @@ public:
     /// entries before it stay, nothing after it is added, and its error is
     /// raised. Cancelling keeps the entries committed so far.
     FolderLoadResult loadFolder(const std::string& folder, const FolderLoadOptions& options = {});
+    /// The same for the given files, in their order.
+    FolderLoadResult loadFiles(const std::vector<std::string>& files, const FolderLoadOptions& options = {});
 
     /// The .iml form: text length, the lines with CR LF, the signatures.
     std::vector<uint8_t> toImlBytes() const;

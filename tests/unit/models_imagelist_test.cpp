@@ -268,6 +268,21 @@ TEST(ImageListFolder, PromptPointsAtTheSamplePictures)
               "Select the directory where you save your image files\rour sample image:/opt/tsx/images");
 }
 
+TEST(ImageListFolder, SamplesBesideABuildComeBeforeTheInstalledOnes)
+{
+    TempFolder prefix;
+    fs::create_directories(prefix.file("bin"));
+    const std::string bin = prefix.file("bin");
+    // nothing there yet: the prompt still names the folder beside the program
+    EXPECT_EQ(findSampleFolder(bin + "/", "../share/tesserix/images"), bin + "/images");
+    fs::create_directories(prefix.file("share/tesserix/images"));
+    EXPECT_EQ(findSampleFolder(bin, "../share/tesserix/images"), prefix.file("share/tesserix/images"));
+    fs::create_directories(prefix.file("bin/images"));
+    EXPECT_EQ(findSampleFolder(bin, "../share/tesserix/images"), bin + "/images");
+    EXPECT_EQ(sampleFolderPromptFor("/usr/share/tesserix/images"),
+              "Select the directory where you save your image files\rour sample image:/usr/share/tesserix/images");
+}
+
 class FolderLoad : public ::testing::TestWithParam<unsigned> {};
 
 TEST_P(FolderLoad, AppendsInNameOrderWithMatchingSignatures)

@@ -6,11 +6,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <QRect>
+#include <QStringList>
 #include <QWidget>
 
 #include "imageio/picture.h"
@@ -31,6 +33,8 @@ class QStackedWidget;
 
 namespace tsx {
 
+class ImageList;
+struct FolderLoadOptions;
 struct Session;
 class TDXPaintBox;
 
@@ -157,6 +161,15 @@ public:
     void btback3Click();
     void btfinishClick();
 
+    // Files from outside the wizard (the command line, drops), loaded as
+    // the step's own command loads the file its dialog returns.
+    /// Step 1's Load with this file instead of the dialog's.
+    void openSourcePicture(const QString& fileName);
+    /// Step 3's Load From ImageList with this file.
+    void openImageListFile(const QString& fileName);
+    /// Step 3's Load Cell Images for each folder, then the pictures.
+    void addCellPictures(const QStringList& folders, const QStringList& pictures);
+
     /// The source image last loaded in the first step ("" when none).
     std::string sourceFileName() const;
     void setSourceFileName(std::string fileName);
@@ -189,7 +202,9 @@ private:
     void applySource();
     bool applySize();
     void finish();
+    void loadSource(const QString& fileName);
     void loadFolder(const QString& folder);
+    void loadCellPictures(const std::function<void(ImageList&, const FolderLoadOptions&)>& load);
     void deleteSelectedEntry();
     void writeCountLabels();
     void syncFileList();

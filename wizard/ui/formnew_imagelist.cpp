@@ -13,6 +13,7 @@
 
 #include "raster/byte_io.h"
 #include "raster/ui/dxpaintbox.h"
+#include "tesserix_version.h"
 #include "widgets/dialogs.h"
 #include "wizard/image_list.h"
 #include "wizard/session.h"
@@ -55,9 +56,10 @@ void TFormnew::btloadcell2Click()
     runGuarded(this, [&] {
         if (m_rendering)
             return;
-        const QString programFolder = QCoreApplication::applicationDirPath();
-        const QString prompt = pathText(sampleFolderPrompt(pathBytes(programFolder)));
-        const QString samples = programFolder + QStringLiteral("/images");
+        const std::string samplePath
+            = findSampleFolder(pathBytes(QCoreApplication::applicationDirPath()), kSampleFolderFromBin);
+        const QString prompt = pathText(sampleFolderPromptFor(samplePath));
+        const QString samples = pathText(samplePath);
         const QString folder
             = getExistingDirectory(this, prompt, QDir(samples).exists() ? samples : QDir::homePath());
         if (folder.isEmpty()) {
@@ -69,6 +71,28 @@ void TFormnew::btloadcell2Click()
 }
 
 void TFormnew::loadFolder(const QString& folder)
+{
+    const std::string folderPath = pathBytes(folder);
+    loadCellPictures([&](ImageList& list, const FolderLoadOptions& options) { list.loadFolder(folderPath, options); });
+}
+
+void TFormnew::addCellPictures(const QStringList& folders, const QStringList& pictures)
+{
+    runGuarded(this, [&] {
+        if (m_rendering)
+            return;
+        for (const QString& folder : folders)
+            loadFolder(folder);
+        if (pictures.isEmpty())
+            return;
+        std::vector<std::string> files;
+        for (const QString& picture : pictures)
+            files.push_back(pathBytes(picture));
+        loadCellPictures([&](ImageList& list, const FolderLoadOptions& options) { list.loadFiles(files, options); });
+    });
+}
+
+void TFormnew::loadCellPictures(const std::function<void(ImageList&, const FolderLoadOptions&)>& load)
 {
     // Decoding runs on worker threads into a list of our own; the entries
     // join the ImageList here on the UI thread, all of them that were
@@ -102,9 +126,8 @@ void TFormnew::loadFolder(const QString& folder)
     };
 
     std::exception_ptr failure;
-    const std::string folderPath = pathBytes(folder);
     try {
-        runWhileUiWaits([&] { loaded.loadFolder(folderPath, options); }, WaitInput::Allowed);
+        runWhileUiWaits([&] { load(loaded, options); }, WaitInput::Allowed);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -195,6 +218,17 @@ void TFormnew::Button3Click()
             m_session.imageList.loadIml(pathBytes(fileName));
             syncFileList();
         }
+        writeCountLabels();
+    });
+}
+
+void TFormnew::openImageListFile(const QString& fileName)
+{
+    runGuarded(this, [&] {
+        if (m_rendering)
+            return;
+        m_session.imageList.loadIml(pathBytes(fileName));
+        syncFileList();
         writeCountLabels();
     });
 }
