@@ -149,12 +149,7 @@ void acceptFileDrops(TForm1& window)
                     return false;
             return true;
         },
-        [wizard](const QStringList& files) {
-            QStringList folders, pictures;
-            for (const QString& file : files)
-                (isFolder(file) ? folders : pictures) << file;
-            wizard->addCellPictures(folders, pictures);
-        });
+        [wizard](const QStringList& files) { wizard->addCellPictures(files); });
 }
 
 }  // namespace tsx

@@ -144,12 +144,12 @@ private slots:
         QCOMPARE(testing::session().sourceFileName, testing::bytesOf(source));
         QCOMPARE(Formnew->lbsh->text(), QStringLiteral("Height: 10"));
 
-        // step 3 takes folders and pictures and adds them in that order
+        // step 3 takes folders and pictures and adds them in the order dropped
         QVERIFY(!dropOn(Formnew->pliml, { project }));
         QVERIFY(dropOn(Formnew->pliml, { QString::fromStdString(loose[1]), dir.filePath(QStringLiteral("cells")),
                                          QString::fromStdString(loose[0]) }));
-        std::vector<std::string> expected = folderPictures;
-        expected.push_back(loose[1]);
+        std::vector<std::string> expected{ loose[1] };
+        expected.insert(expected.end(), folderPictures.begin(), folderPictures.end());
         expected.push_back(loose[0]);
         QCOMPARE(imageList().paths(), expected);
         QVERIFY(testing::listInStep(imageList()));

@@ -167,8 +167,9 @@ public:
     void openSourcePicture(const QString& fileName);
     /// Step 3's Load From ImageList with this file.
     void openImageListFile(const QString& fileName);
-    /// Step 3's Load Cell Images for each folder, then the pictures.
-    void addCellPictures(const QStringList& folders, const QStringList& pictures);
+    /// Step 3's Load Cell Images for each folder, and the pictures between
+    /// them added as a folder's are, in the order given.
+    void addCellPictures(const QStringList& paths);
 
     /// The source image last loaded in the first step ("" when none).
     std::string sourceFileName() const;

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressDialog>
@@ -76,19 +77,30 @@ void TFormnew::loadFolder(const QString& folder)
     loadCellPictures([&](ImageList& list, const FolderLoadOptions& options) { list.loadFolder(folderPath, options); });
 }
 
-void TFormnew::addCellPictures(const QStringList& folders, const QStringList& pictures)
+void TFormnew::addCellPictures(const QStringList& paths)
 {
     runGuarded(this, [&] {
         if (m_rendering)
             return;
-        for (const QString& folder : folders)
-            loadFolder(folder);
-        if (pictures.isEmpty())
-            return;
-        std::vector<std::string> files;
-        for (const QString& picture : pictures)
-            files.push_back(pathBytes(picture));
-        loadCellPictures([&](ImageList& list, const FolderLoadOptions& options) { list.loadFiles(files, options); });
+        // in the order given: each folder as Load Cell Images loads one, the
+        // pictures between folders as one load of their own
+        std::vector<std::string> pictures;
+        auto addPictures = [&] {
+            if (!pictures.empty())
+                loadCellPictures([&](ImageList& list, const FolderLoadOptions& options) {
+                    list.loadFiles(pictures, options);
+                });
+            pictures.clear();
+        };
+        for (const QString& path : paths) {
+            if (QFileInfo(path).isDir()) {
+                addPictures();
+                loadFolder(path);
+            } else {
+                pictures.push_back(pathBytes(path));
+            }
+        }
+        addPictures();
     });
 }
 
