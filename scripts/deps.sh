@@ -8,7 +8,7 @@ pkgs=(cmake g++ make ccache pkg-config
       libgtest-dev googletest libbenchmark-dev libcli11-dev
       clang libclang-rt-14-dev
       xvfb xauth poppler-utils
-      help2man gzip groff-base file dpkg-dev fakeroot lintian
+      help2man gzip groff-base file dpkg-dev lintian
       desktop-file-utils appstream libxml2-utils shared-mime-info)
 missing=()
 for p in "${pkgs[@]}"; do
