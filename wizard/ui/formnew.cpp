@@ -539,56 +539,50 @@ void TFormnew::btback3Click()
 
 // ---- Step 1: source image ----
 
-void TFormnew::btloadsourceClick()
+void TFormnew::btloadsourceClick() { loadSource(std::nullopt); }
+
+void TFormnew::openSourcePicture(const QString& fileName) { loadSource(fileName); }
+
+void TFormnew::loadSource(const std::optional<QString>& given)
 {
     runGuarded(this, [&] {
         if (m_rendering)
             return;
-        loadSource(getOpenPictureFileName(this, QStringLiteral("Open"), QLatin1String(kPictureFilter),
-                                          m_lastPicturePath));
+        MosaicJob& job = m_session.job;
+        // a file given from outside is taken as the dialog's answer
+        const QString fileName = given ? *given
+                                       : getOpenPictureFileName(this, QStringLiteral("Open"),
+                                                                QLatin1String(kPictureFilter), m_lastPicturePath);
+        if (!fileName.isEmpty()) {
+            m_lastPicturePath = fileName;
+            const std::string path = QFile::encodeName(fileName).toStdString();
+            LoadPicture(path, job.sourcePicture);
+            // named only once it loaded, so a self mosaic never reads a file
+            // other than the picture the steps were built from
+            m_session.sourceFileName = path;
+        }
+        ddprev1->DIB().AssignFrom(job.sourcePicture.Graphic());
+        const int width = job.sourcePicture.Width();
+        const int height = job.sourcePicture.Height();
+        {
+            std::lock_guard<std::mutex> lock(job.mosaicImageLock);
+            job.mosaicImage.AssignFrom(job.sourcePicture.Graphic());
+        }
+        m_host.resizeMosaicView(width, height);
+        adjustColours(ddprev1->DIB(), sbra->value(), sbga->value(), sbba->value(), cbmono->isChecked());
+        ddprev1->update();
+        m_host.repaintMosaicView();
+        setAutoText(lbsh, QStringLiteral("Height: %1").arg(height));
+        setAutoText(lbsw, QStringLiteral("Width: %1").arg(width));
+        if (height >= 1 && width >= 1) {
+            btnext1->setEnabled(true);
+            setAutoText(lbratio1, QStringLiteral("Aspect ratio of source image :%1/100").arg(qint64(height) * 100 / width));
+            m_host.refreshOverview();
+        } else {
+            btnext1->setEnabled(false);
+            setAutoText(lbratio1, QStringLiteral("Aspect ratio of source image : unknown"));
+        }
     });
-}
-
-void TFormnew::openSourcePicture(const QString& fileName)
-{
-    runGuarded(this, [&] {
-        if (!m_rendering && !fileName.isEmpty())
-            loadSource(fileName);
-    });
-}
-
-void TFormnew::loadSource(const QString& fileName)
-{
-    MosaicJob& job = m_session.job;
-    if (!fileName.isEmpty()) {
-        m_lastPicturePath = fileName;
-        const std::string path = QFile::encodeName(fileName).toStdString();
-        LoadPicture(path, job.sourcePicture);
-        // named only once it loaded, so a self mosaic never reads a file
-        // other than the picture the steps were built from
-        m_session.sourceFileName = path;
-    }
-    ddprev1->DIB().AssignFrom(job.sourcePicture.Graphic());
-    const int width = job.sourcePicture.Width();
-    const int height = job.sourcePicture.Height();
-    {
-        std::lock_guard<std::mutex> lock(job.mosaicImageLock);
-        job.mosaicImage.AssignFrom(job.sourcePicture.Graphic());
-    }
-    m_host.resizeMosaicView(width, height);
-    adjustColours(ddprev1->DIB(), sbra->value(), sbga->value(), sbba->value(), cbmono->isChecked());
-    ddprev1->update();
-    m_host.repaintMosaicView();
-    setAutoText(lbsh, QStringLiteral("Height: %1").arg(height));
-    setAutoText(lbsw, QStringLiteral("Width: %1").arg(width));
-    if (height >= 1 && width >= 1) {
-        btnext1->setEnabled(true);
-        setAutoText(lbratio1, QStringLiteral("Aspect ratio of source image :%1/100").arg(qint64(height) * 100 / width));
-        m_host.refreshOverview();
-    } else {
-        btnext1->setEnabled(false);
-        setAutoText(lbratio1, QStringLiteral("Aspect ratio of source image : unknown"));
-    }
 }
 
 void TFormnew::sbraChange()

@@ -203,7 +203,7 @@ private:
     void applySource();
     bool applySize();
     void finish();
-    void loadSource(const QString& fileName);
+    void loadSource(const std::optional<QString>& given);
     void loadFolder(const QString& folder);
     void loadCellPictures(const std::function<void(ImageList&, const FolderLoadOptions&)>& load);
     void deleteSelectedEntry();
