@@ -65,7 +65,13 @@ for page in tesserix tesserix-cli; do
 done
 
 [ "$("$prefix/bin/tesserix-cli" --version)" = "tesserix-cli $version" ] || fail "tesserix-cli --version"
-[ "$(QT_QPA_PLATFORM=offscreen "$prefix/bin/tesserix" --version)" = "tesserix $version" ] || fail "tesserix --version"
+# the desktop program answers --help and --version without a display
+headless=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
+[ "$("${headless[@]}" "$prefix/bin/tesserix" --version)" = "tesserix $version" ] || fail "tesserix --version"
+"${headless[@]}" "$prefix/bin/tesserix" --help | grep -q '^Usage: tesserix .*\[FILE\]' || fail "tesserix --help"
+status=0
+QT_QPA_PLATFORM=offscreen "$prefix/bin/tesserix" --no-such-option 2>/dev/null || status=$?
+[ $status -eq 2 ] || fail "tesserix took an unknown option (status $status)"
 "$prefix/bin/tesserix-cli" make --source "$prefix/share/tesserix/sample-source.jpg" \
   --images "$prefix/share/tesserix/images" --out "$work/mosaic.bmp" \
   --rows 16 --cols 16 --cell-width 24 --cell-height 24 --seed 7 --quiet
