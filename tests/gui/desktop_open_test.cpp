@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QMimeData>
 #include <QPushButton>
+#include <QToolButton>
 #include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTemporaryDir>
@@ -100,6 +101,22 @@ private slots:
             QCOMPARE(testing::session().sourceFileName, testing::bytesOf(source));
             dialogs.messages.clear();
         }
+
+        // so do a project and an ImageList that are not there
+        const std::pair<QString, QAbstractButton*> missing[] = {
+            { dir.filePath(QStringLiteral("gone.tsx")), Form1->sbload },
+            { dir.filePath(QStringLiteral("gone.iml")), Formnew->Button3 },
+        };
+        for (const auto& [file, button] : missing) {
+            dialogs.fileAnswers.push_back(file);
+            button->click();
+            openFromOutside(*Form1, file);
+            QCOMPARE(dialogs.messages.size(), size_t(2));
+            QVERIFY(dialogs.messages[0].text.contains(QStringLiteral("gone.")));
+            QCOMPARE(dialogs.messages[1].text, dialogs.messages[0].text);
+            dialogs.messages.clear();
+        }
+        QVERIFY(!Form1->isRendering());
 
         const std::vector<std::string> pictures = testing::writePictures(dir.path(), 3);
         const QString list = dir.filePath(QStringLiteral("pictures.iml"));
