@@ -1,5 +1,6 @@
 // The wizard's ImageList step: folder loads, delete, clear and the .iml file,
 // always checked against the ImageList and its signature buffer.
+#include <cstdio>
 #include <memory>
 
 #include <QLabel>
@@ -16,6 +17,7 @@
 #include "gui_test_support.h"
 #include "raster/byte_io.h"
 #include "raster/ui/dxpaintbox.h"
+#include "tools/sample_art.h"
 #include "wizard/image_list.h"
 #include "wizard/ui/formnew.h"
 #include "wizard_test_support.h"
@@ -125,7 +127,17 @@ private slots:
 
     void cancellingAFolderLoadKeepsWhatWasAddedInStep()
     {
-        const std::vector<std::string> paths = writePictures(m_dir->path(), 300, 64);
+        // Pictures that take a while to decode, so the Cancel lands before the
+        // last one even on a busy machine, where small ones could all load
+        // before the window sees its first event.
+        const std::vector<uint8_t> jpeg = samples::encodeJpeg(samples::samplePicture(1, 1600, 1200), 90);
+        std::vector<std::string> paths;
+        for (int k = 0; k < 300; ++k) {
+            char name[32];
+            std::snprintf(name, sizeof name, "/p%03d.jpg", k);
+            paths.push_back(bytesOf(m_dir->path()) + name);
+            writeWholeFile(paths.back(), jpeg);
+        }
         // the progress box is there as soon as the load waits for its worker
         QTimer poll;
         connect(&poll, &QTimer::timeout, this, [] {
