@@ -1,6 +1,7 @@
 #include "imageio/formats.h"
 
 #include "imageio/graphics.h"
+#include "imageio/photo_graphics.h"
 #include "imageio/picture.h"
 
 namespace tsx {
@@ -37,9 +38,22 @@ const TFileFormatsList& fileFormats()
         l.Add("jpeg", "JPEG Image File", "TJPEGImage", [] { return std::make_unique<TJPEGImage>(); });
         l.Add("jpg", "JPEG Image File", "TJPEGImage", [] { return std::make_unique<TJPEGImage>(); });
         registerDecoderFormats(l);
+        registerPhotoFormats(l);
         return l;
     }();
     return list;
+}
+
+void registerPhotoFormats(TFileFormatsList& list)
+{
+    const auto png = [] { return std::make_unique<TPNGGraphic>(); };
+    const auto webp = [] { return std::make_unique<TWebPGraphic>(); };
+    const auto heif = [] { return std::make_unique<THEIFGraphic>(); };
+    list.Add("png", "Portable Network Graphics", "TPNGGraphic", png);
+    list.Add("webp", "WebP images", "TWebPGraphic", webp);
+    list.Add("heic", "HEIF images", "THEIFGraphic", heif);
+    list.Add("heif", "HEIF images", "THEIFGraphic", heif);
+    list.Add("avif", "AVIF images", "THEIFGraphic", heif);
 }
 
 std::string extractExtension(const std::string& fileName)

@@ -24,6 +24,8 @@ public:
 
     bool Grayscale() const { return grayscale_; }
     bool ProgressiveEncoding() const { return progressive_; }
+    /// The Exif orientation of the APP1 block, 1 when there is none.
+    int StoredOrientation() const { return orientation_; }
     /// Decodes the image into the bitmap: 24 bits per pixel for a colour
     /// file, 8 bits with a 236-colour grey palette for a greyscale one.
     void DecodeInto(TBitmap& bitmap) const;
@@ -35,6 +37,7 @@ private:
     int height_ = 0;
     bool grayscale_ = false;
     bool progressive_ = false;
+    int orientation_ = 1;
     mutable TBitmap decoded_;
     mutable bool isDecoded_ = false;
 };

@@ -1,11 +1,13 @@
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 // jpeglib.h needs size_t and FILE declared before it
 #include <jerror.h>
 #include <jpeglib.h>
 
+#include "imageio/exif.h"
 #include "imageio/graphics.h"
 #include "raster/byte_io.h"
 #include "raster/errors.h"
@@ -74,6 +76,8 @@ void TJPEGImage::loadBytes(std::vector<uint8_t> bytes)
     const size_t size = bytes.size();
     int width = 0, height = 0;
     bool grayscale = false, progressive = false;
+    // set after setjmp and read after a possible longjmp
+    volatile int orientation = 1;
     if (size > 0) {
         Decompressor d;
         if (setjmp(d.err.jump))
@@ -81,7 +85,13 @@ void TJPEGImage::loadBytes(std::vector<uint8_t> bytes)
         jpeg_create_decompress(&d.cinfo);
         d.created = true;
         jpeg_mem_src(&d.cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
+        jpeg_save_markers(&d.cinfo, JPEG_APP0 + 1, 0xFFFF);
         jpeg_read_header(&d.cinfo, TRUE);
+        for (jpeg_saved_marker_ptr m = d.cinfo.marker_list; m; m = m->next)
+            if (m->marker == JPEG_APP0 + 1 && m->data_length >= 6 && std::memcmp(m->data, "Exif\0\0", 6) == 0) {
+                orientation = exifOrientation({m->data, m->data_length});
+                break;
+            }
         width = int(d.cinfo.image_width);
         height = int(d.cinfo.image_height);
         grayscale = d.cinfo.jpeg_color_space == JCS_GRAYSCALE;
@@ -92,6 +102,7 @@ void TJPEGImage::loadBytes(std::vector<uint8_t> bytes)
     height_ = height;
     grayscale_ = grayscale;
     progressive_ = progressive;
+    orientation_ = orientation;
     decoded_ = TBitmap();
     isDecoded_ = false;
 }

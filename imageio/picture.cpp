@@ -1,5 +1,6 @@
 #include "imageio/picture.h"
 
+#include "imageio/exif.h"
 #include "imageio/formats.h"
 #include "imageio/graphics.h"
 #include "raster/byte_io.h"
@@ -59,12 +60,23 @@ void LoadPicture(const std::string& fileName, TPicture& picture)
     // conversion error cannot leave the caller's picture half-replaced
     TPicture staged;
     staged.LoadFromFile(fileName);
+    int orientation = 1;
     if (const auto* jpeg = dynamic_cast<const TJPEGImage*>(staged.Graphic())) {
         auto bitmap = std::make_unique<TBitmap>();
         jpeg->DecodeInto(*bitmap);
+        orientation = jpeg->StoredOrientation();
         staged.SetGraphic(std::move(bitmap));
+    } else if (const auto* stored = dynamic_cast<const TBitmap*>(staged.Graphic())) {
+        orientation = stored->StoredOrientation();
     }
-    staged.Bitmap().SetPixelFormat24();
+    TBitmap& bitmap = staged.Bitmap();
+    bitmap.SetPixelFormat24();
+    // cameras store pictures as the sensor saw them; everyone after us gets
+    // them upright
+    if (orientation != 1) {
+        bitmap.Dib() = orientRaster(bitmap.Dib(), orientation);
+        bitmap.SetStoredOrientation(1);
+    }
     picture.SetGraphic(staged.TakeGraphic());
 }
 

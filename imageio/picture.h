@@ -35,9 +35,14 @@ public:
     void SetPixelFormat24();
     // Shares the other bitmap's pixels.
     void Assign(const TBitmap& other) { dib_ = other.dib_; }
+    // How the stored pixels must be turned to be seen upright (Exif 1 to 8);
+    // LoadPicture turns them and sets it back to 1.
+    int StoredOrientation() const { return orientation_; }
+    void SetStoredOrientation(int orientation) { orientation_ = orientation; }
 
 protected:
     TDIB dib_;
+    int orientation_ = 1;
 };
 
 class TPicture {

@@ -15,8 +15,10 @@
 
 namespace tsx {
 
-/// The file masks of the folder load, in the order they are listed.
-inline constexpr const char* kImageFileMasks = "*.dib;*.gif;*.pcx;*.pic;*.tga;*.tif;*.tiff;*.jpg;*.jpeg;*.bmp;";
+/// The file masks of the folder load, in the order they are listed: the
+/// classic formats, then those of today's cameras and phones.
+inline constexpr const char* kImageFileMasks =
+    "*.dib;*.gif;*.pcx;*.pic;*.tga;*.tif;*.tiff;*.jpg;*.jpeg;*.bmp;*.png;*.webp;*.heic;*.heif;*.avif;";
 
 /// Lines of a text block: a line ends at CR LF, a lone CR or a lone LF; the
 /// text ends at its end or at its first zero byte; a last line without an

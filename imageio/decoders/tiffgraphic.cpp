@@ -23,6 +23,7 @@ enum Tag : uint16_t {
     kCompression = 259,
     kPhotometric = 262,
     kStripOffsets = 273,
+    kOrientation = 274,
     kSamplesPerPixel = 277,
     kRowsPerStrip = 278,
     kStripByteCounts = 279,
@@ -424,6 +425,9 @@ void TTIFFGraphic::LoadFromMemory(const uint8_t* data, size_t size)
         }
     }
     dib_ = std::move(dib);
+    // the tag's eight turns and mirrors; anything else is read as stored
+    const uint32_t orientation = dir.value(kOrientation, 1);
+    orientation_ = orientation >= 1 && orientation <= 8 ? int(orientation) : 1;
 }
 
 }  // namespace tsx

@@ -97,10 +97,13 @@ private slots:
         QCOMPARE(m_dialogs->fileRequests.size(), size_t(1));
         const FileRequest& request = m_dialogs->fileRequests[0];
         QVERIFY(request.picturePreview);
-        QCOMPARE(request.filters.size(), 11);
+        // the classic pairs stay as they were, the photo formats follow them
+        QCOMPARE(request.filters.size(), 17);
         QCOMPARE(request.filters.first(),
                  QStringLiteral("All Image File (*.dib *.gif *.pcx *.pic *.tga *.tif *.tiff *.jpg *.jpeg *.bmp)"));
-        QCOMPARE(request.filters.last(), QStringLiteral("Windows Bitmaps (*.bmp) (*.bmp)"));
+        QCOMPARE(request.filters[10], QStringLiteral("Windows Bitmaps (*.bmp) (*.bmp)"));
+        QCOMPARE(request.filters[11], QStringLiteral("Photo images (*.png *.webp *.heic *.heif *.avif)"));
+        QCOMPARE(request.filters.last(), QStringLiteral("AVIF images (*.avif) (*.avif)"));
         // the 24 x 24 blank of Clear all counts as a picture
         QVERIFY(Formnew->btnext1->isEnabled());
         QCOMPARE(Formnew->lbsw->text(), QStringLiteral("Width: 24"));

@@ -52,7 +52,9 @@ const char* const kPictureFilter =
     "All Image File|*.dib;*.gif;*.pcx;*.pic;*.tga;*.tif;*.tiff;*.jpg;*.jpeg;*.bmp;|CompuServe images "
     "(*.gif)|*.gif|ZSoft PCX images (*.pcx)|*.pcx|Autodesk images (*.pic)|*.pic|Truevision images "
     "(*.tga)|*.tga|TIFF images (*.tif)|*.tif|TIFF images (*.tiff)|*.tiff|Device Independent Bitmap "
-    "(*.dib)|*.dib|JPEG Image File (*.jpg)|*.jpg|JPEG Image File (*.jpeg)|*.jpeg|Windows Bitmaps (*.bmp)|*.bmp";
+    "(*.dib)|*.dib|JPEG Image File (*.jpg)|*.jpg|JPEG Image File (*.jpeg)|*.jpeg|Windows Bitmaps (*.bmp)|*.bmp"
+    "|Photo images|*.png;*.webp;*.heic;*.heif;*.avif|PNG images (*.png)|*.png|WebP images (*.webp)|*.webp"
+    "|HEIF images (*.heic)|*.heic|HEIF images (*.heif)|*.heif|AVIF images (*.avif)|*.avif";
 const char* const kTooFewPictures = "You should load more than 10 pictures, or you can only use selfmosaic mode.";
 const char* const kCautionCaption = "Caution";
 constexpr size_t kFewestPictures = 10;
