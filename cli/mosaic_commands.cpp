@@ -80,14 +80,37 @@ private:
     std::string m_error = "The mosaic was not drawn";
 };
 
-void loadFolderWithProgress(ImageList& list, const std::string& folder, ProgressLine& line)
+struct FolderFlags {
+    bool recursive = false;
+    bool skipBad = false;
+};
+
+void loadFolderWithProgress(ImageList& list, const std::string& folder, ProgressLine& line,
+                            const FolderFlags& flags = {})
 {
     FolderLoadOptions options;
     options.progress = [&line](size_t done, size_t total) {
         line.show("Loading pictures " + std::to_string(done) + "/" + std::to_string(total));
     };
+    options.recursive = flags.recursive;
+    std::vector<SkippedPicture> skipped;
+    if (flags.skipBad)
+        options.skipBad = &skipped;
     list.loadFolder(folder, options);
     line.end();
+    // listed even when quiet: these pictures are missing from the mosaic
+    if (!skipped.empty()) {
+        std::fprintf(stderr, "Skipped %zu picture%s that could not be loaded:\n", skipped.size(),
+                     skipped.size() == 1 ? "" : "s");
+        for (const SkippedPicture& p : skipped)
+            std::fprintf(stderr, "  %s: %s\n", p.path.c_str(), p.message.c_str());
+    }
+}
+
+void addFolderFlags(CLI::App* command, FolderFlags& flags)
+{
+    command->add_flag("--recursive", flags.recursive, "also take the pictures of every sub-folder");
+    command->add_flag("--skip-bad", flags.skipBad, "go past pictures that cannot be loaded and list them at the end");
 }
 
 void drawMosaic(Session& session, bool quiet)
@@ -119,6 +142,7 @@ struct MakeArgs {
     bool monoSource = false, selfMosaic = false, monoCells = false, vflip = false, hflip = false;
     bool useAll = false, allowClose = !kWizardDefaults.noClose, cutEdges = !kWizardDefaults.stretchCells;
     bool noColorEnhance = false, quiet = false;
+    FolderFlags folder;
     std::optional<int> maxRepeat;
     int randomLevel = kWizardDefaults.randomLevel.initial;
     int detail = 0;
@@ -148,7 +172,7 @@ void runMake(const MakeArgs& a)
     {
         ProgressLine line(a.quiet);
         if (!a.images.empty())
-            loadFolderWithProgress(list, a.images, line);
+            loadFolderWithProgress(list, a.images, line, a.folder);
         else
             list.loadIml(a.imagelist);
     }
@@ -200,12 +224,12 @@ void runRender(const std::string& project, const std::string& source, const std:
     job.mosaicImage.WriteBmp(out);
 }
 
-void runImageList(const std::string& folder, const std::string& out, bool quiet)
+void runImageList(const std::string& folder, const std::string& out, bool quiet, const FolderFlags& flags)
 {
     Session session;
     ImageList& list = session.imageList;
     ProgressLine line(quiet);
-    loadFolderWithProgress(list, folder, line);
+    loadFolderWithProgress(list, folder, line, flags);
     list.saveIml(out);
 }
 
@@ -291,6 +315,7 @@ void setup(CLI::App& app)
     make->add_option("--imagelist-out", mk.imagelistOut, "also save the ImageList (.iml)");
     make->add_option("--stats", mk.stats, "also save the usage statistic (.txt)");
     make->add_flag("--quiet", mk.quiet, "no progress on stderr");
+    addFolderFlags(make, mk.folder);
     make->callback([] {
         if (mk.images.empty() == mk.imagelist.empty())
             throw CLI::ValidationError("make", "give either --images DIR or --imagelist FILE.iml");
@@ -311,7 +336,9 @@ void setup(CLI::App& app)
     list->add_option("--images", folder, "folder of pictures")->required();
     list->add_option("--out", imlOut, "ImageList file to write (.iml)")->required();
     list->add_flag("--quiet", quiet, "no progress on stderr");
-    list->callback([] { runImageList(folder, imlOut, quiet); });
+    static FolderFlags listFlags;
+    addFolderFlags(list, listFlags);
+    list->callback([] { runImageList(folder, imlOut, quiet, listFlags); });
 
     static std::string statsProject, statsSource;
     static bool statsQuiet = false, statsMissing = false;

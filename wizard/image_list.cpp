@@ -9,6 +9,7 @@
 #include <exception>
 #include <filesystem>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "raster/byte_io.h"
@@ -104,31 +105,97 @@ std::string joinTextLines(const std::vector<std::string>& lines)
     return out;
 }
 
-std::vector<std::string> listImageFiles(const std::string& folder)
+namespace {
+
+void sortByName(std::vector<std::string>& names)
+{
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        const std::string la = lowerAscii(a), lb = lowerAscii(b);
+        return la != lb ? la < lb : a < b;
+    });
+}
+
+// The image files of one folder (full paths, name order) and, when asked, the
+// names of its visible sub-folders (name order). False when it cannot be read.
+bool readFolder(const std::string& folder, std::vector<std::string>& files, std::vector<std::string>* subfolders)
 {
     DIR* dir = ::opendir(folder.c_str());
     if (!dir)
-        throw EFOpenError(formatMessage(msg::kCannotOpen, folder.c_str()));
+        return false;
     const std::vector<std::string> extensions = maskExtensions();
     std::vector<std::string> names;
     while (const dirent* e = ::readdir(dir)) {
         const std::string name = e->d_name;
         // names beginning with a dot are this platform's hidden files
-        if (name.empty() || name[0] == '.' || !matchesMasks(name, extensions))
+        if (name.empty() || name[0] == '.')
+            continue;
+        const bool picture = matchesMasks(name, extensions);
+        if (!picture && !subfolders)
             continue;
         struct stat st {};
-        if (::stat(joinPath(folder, name).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        if (::stat(joinPath(folder, name).c_str(), &st) != 0)
             continue;
-        names.push_back(name);
+        if (picture && S_ISREG(st.st_mode))
+            names.push_back(name);
+        else if (subfolders && S_ISDIR(st.st_mode))
+            subfolders->push_back(name);
     }
     ::closedir(dir);
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-        const std::string la = lowerAscii(a), lb = lowerAscii(b);
-        return la != lb ? la < lb : a < b;
-    });
+    sortByName(names);
     for (std::string& n : names)
-        n = joinPath(folder, n);
-    return names;
+        files.push_back(joinPath(folder, n));
+    if (subfolders)
+        sortByName(*subfolders);
+    return true;
+}
+
+struct FolderId {
+    dev_t device;
+    ino_t inode;
+    bool operator<(const FolderId& o) const { return device != o.device ? device < o.device : inode < o.inode; }
+};
+
+void listTree(const std::string& folder, std::set<FolderId>& visited, std::vector<std::string>& files, int depth)
+{
+    struct stat st {};
+    // a folder seen before is a link back into the tree: taking it again
+    // would list its pictures twice or never end
+    if (::stat(folder.c_str(), &st) != 0 || !visited.insert({st.st_dev, st.st_ino}).second)
+        return;
+    std::vector<std::string> subfolders;
+    if (!readFolder(folder, files, &subfolders))
+        return;
+    // far deeper than any photo library; a bound against pathological trees
+    constexpr int kDeepest = 64;
+    if (depth >= kDeepest)
+        return;
+    for (const std::string& sub : subfolders)
+        listTree(joinPath(folder, sub), visited, files, depth + 1);
+}
+
+}  // namespace
+
+std::vector<std::string> listImageFiles(const std::string& folder)
+{
+    std::vector<std::string> files;
+    if (!readFolder(folder, files, nullptr))
+        throw EFOpenError(formatMessage(msg::kCannotOpen, folder.c_str()));
+    return files;
+}
+
+std::vector<std::string> listImageFilesRecursive(const std::string& folder)
+{
+    std::vector<std::string> files;
+    std::vector<std::string> subfolders;
+    if (!readFolder(folder, files, &subfolders))
+        throw EFOpenError(formatMessage(msg::kCannotOpen, folder.c_str()));
+    std::set<FolderId> visited;
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) == 0)
+        visited.insert({st.st_dev, st.st_ino});
+    for (const std::string& sub : subfolders)
+        listTree(joinPath(folder, sub), visited, files, 1);
+    return files;
 }
 
 namespace {
@@ -220,7 +287,7 @@ struct DecodeSlot {
 
 FolderLoadResult ImageList::loadFolder(const std::string& folder, const FolderLoadOptions& options)
 {
-    return loadFiles(listImageFiles(folder), options);
+    return loadFiles(options.recursive ? listImageFilesRecursive(folder) : listImageFiles(folder), options);
 }
 
 FolderLoadResult ImageList::loadFiles(const std::vector<std::string>& files, const FolderLoadOptions& options)
@@ -302,11 +369,20 @@ FolderLoadResult ImageList::loadFiles(const std::vector<std::string>& files, con
             result.cancelled = true;
             break;
         }
-        if (slot.state == DecodeSlot::State::Failed) {
+        if (slot.state == DecodeSlot::State::Failed && options.skipBad) {
+            std::string message = "unknown error";
+            try {
+                std::rethrow_exception(slot.error);
+            } catch (const std::exception& e) {
+                message = e.what();
+            } catch (...) {
+            }
+            options.skipBad->push_back({files[i], std::move(message)});
+            ++result.failed;
+        } else if (slot.state == DecodeSlot::State::Failed) {
             stop.store(true);
             std::rethrow_exception(slot.error);
-        }
-        if (slot.state == DecodeSlot::State::Done) {
+        } else if (slot.state == DecodeSlot::State::Done) {
             append(files[i], slot.signature);
             ++result.added;
         } else {

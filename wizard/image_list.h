@@ -31,6 +31,17 @@ std::string joinTextLines(const std::vector<std::string>& lines);
 /// without hidden files, sub-folders or anything that is not a regular file,
 /// sorted by name without regard to letter case. Full paths.
 std::vector<std::string> listImageFiles(const std::string& folder);
+/// listImageFiles of the folder, then of each of its sub-folders in the same
+/// name order, depth first. Hidden folders, folders that cannot be read and
+/// any folder already visited (a symbolic link that loops back) are left
+/// out; only the top folder raises when it cannot be opened.
+std::vector<std::string> listImageFilesRecursive(const std::string& folder);
+
+/// A file that a folder load went past instead of stopping at.
+struct SkippedPicture {
+    std::string path;
+    std::string message;
+};
 
 /// The folder browser's prompt that points at the sample pictures.
 std::string sampleFolderPrompt(const std::string& executableFolder);
@@ -50,12 +61,18 @@ struct FolderLoadOptions {
     const std::atomic<bool>* cancel = nullptr;
     /// Decoding threads; 0 means one per core.
     unsigned threads = 0;
+    /// Also takes the pictures of every sub-folder (listImageFilesRecursive).
+    bool recursive = false;
+    /// When set, a file that cannot be loaded is recorded here and the load
+    /// goes on, instead of stopping at it with its error.
+    std::vector<SkippedPicture>* skipBad = nullptr;
 };
 
 struct FolderLoadResult {
     size_t listed = 0;   // files that matched the masks
     size_t added = 0;    // entries appended
     size_t skipped = 0;  // pictures 0 pixels wide
+    size_t failed = 0;   // files that could not be loaded, gone past with skipBad
     bool cancelled = false;
 };
 

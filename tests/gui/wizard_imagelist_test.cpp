@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <memory>
 
+#include <QCheckBox>
+#include <QDir>
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressDialog>
@@ -152,6 +154,33 @@ private slots:
         QVERIFY(imageList().count() < paths.size());
         QCOMPARE(imageList().paths(), std::vector<std::string>(paths.begin(), paths.begin() + imageList().count()));
         QVERIFY(windowShowsTheList());
+    }
+
+    void includeSubfoldersTakesTheTreeAndOffTakesTheFolderAlone()
+    {
+        QCheckBox* box = Formnew->findChild<QCheckBox*>(QStringLiteral("cbsubfolders"));
+        QVERIFY(box);
+        QCOMPARE(box->accessibleName(), QStringLiteral("Include subfolders"));
+        QCOMPARE(box->text(), QStringLiteral("Include subfolders"));
+        QVERIFY(!box->isChecked());
+        QVERIFY(box->isVisible());
+        const QString deep = m_dir->filePath(QStringLiteral("2023/08"));
+        QVERIFY(QDir().mkpath(deep));
+        const std::vector<std::string> top = writePictures(m_dir->path(), 2);
+        const std::vector<std::string> below = writePictures(deep, 3);
+
+        loadFolder(m_dir->path());
+        QCOMPARE(imageList().paths(), top);
+
+        QTest::mouseClick(Formnew->btclear, Qt::LeftButton);
+        box->click();
+        QVERIFY(box->isChecked());
+        loadFolder(m_dir->path());
+        std::vector<std::string> all = top;
+        all.insert(all.end(), below.begin(), below.end());
+        QCOMPARE(imageList().paths(), all);
+        QVERIFY(windowShowsTheList());
+        QVERIFY(m_dialogs->messages.empty());
     }
 
     void deleteKeepsTheListAndSignaturesInStep()

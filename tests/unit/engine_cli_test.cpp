@@ -12,6 +12,7 @@
 
 #include "engine_test_support.h"
 #include "raster/byte_io.h"
+#include "wizard/image_list.h"
 
 namespace tsx {
 namespace {
@@ -156,6 +157,38 @@ TEST_F(BatchToolTest, DetailMatchingIsAnOptionWhoseProjectRendersAsAnyOtherAndSt
     EXPECT_EQ(plainStats.substr(0, figures), m_out.substr(0, figures));
     EXPECT_NE(m_out.find("Fidelity: SSIM 0.", figures), std::string::npos) << m_out;
     EXPECT_NE(m_out.find("\nColours the pictures lack:\n#"), std::string::npos) << m_out;
+}
+
+TEST_F(BatchToolTest, RecursiveTakesSubfoldersAndSkipBadListsWhatItWentPast)
+{
+    // six of the twelve pictures move two levels down, one damaged file joins them
+    fs::create_directories(m_dir / "pics" / "2024" / "05");
+    for (int k = 0; k < 6; ++k)
+        fs::rename(m_dir / "pics" / ("p" + std::to_string(k) + ".bmp"),
+                   m_dir / "pics" / "2024" / "05" / ("p" + std::to_string(k) + ".bmp"));
+    std::ofstream(m_dir / "pics" / "2024" / "broken.png") << "not a picture";
+
+    const std::string imagelist = "imagelist --quiet --images '" + (m_dir / "pics").string() + "' --out '";
+    ASSERT_EQ(run(imagelist + path("flat.iml") + "'"), 0) << m_err;
+    EXPECT_EQ(run(imagelist + path("deep.iml") + "' --recursive"), 1);
+    EXPECT_NE(m_err.find("PNG: "), std::string::npos) << m_err;
+    EXPECT_FALSE(fs::exists(path("deep.iml")));
+    ASSERT_EQ(run(imagelist + path("deep.iml") + "' --recursive --skip-bad"), 0) << m_err;
+    EXPECT_NE(m_err.find("Skipped 1 picture that could not be loaded:"), std::string::npos) << m_err;
+    EXPECT_NE(m_err.find((m_dir / "pics" / "2024" / "broken.png").string() + ": PNG: "), std::string::npos) << m_err;
+
+    std::vector<uint8_t> flatStream, deepStream;
+    ImageList flat(flatStream), deep(deepStream);
+    flat.loadIml(path("flat.iml"));
+    EXPECT_EQ(flat.count(), 6u);
+    deep.loadIml(path("deep.iml"));
+    ASSERT_EQ(deep.count(), 12u);
+    EXPECT_EQ(deep.path(6), (m_dir / "pics" / "2024" / "05" / "p0.bmp").string());
+
+    // make takes the same flags; without them the result is the flat folder's
+    EXPECT_EQ(run(makeArgs("deep.bmp", "--seed 3 --recursive --skip-bad --imagelist-out '" + path("made.iml") + "'")), 0)
+        << m_err;
+    EXPECT_EQ(slurp(path("made.iml")), slurp(path("deep.iml")));
 }
 
 }  // namespace

@@ -380,3 +380,61 @@ TEST(ImageListFolder, EmptyFolderAddsNothing)
 
 }  // namespace
 }  // namespace tsx
+
+namespace tsx {
+namespace {
+
+TEST(ImageListFolder, SubfoldersFolderByFolderWithoutHiddenOnesOrLoops)
+{
+    TempFolder dir;
+    const auto bmp = solidBmp(2, 2, 1, 2, 3);
+    fs::create_directories(dir.file("2024/02"));
+    fs::create_directories(dir.file("2024/10"));
+    fs::create_directories(dir.file("Archive"));
+    fs::create_directories(dir.file(".thumbnails"));
+    for (const char* name : {"z.png", "a.webp", "2024/y.heic", "2024/02/b.jpg", "2024/10/a.avif", "Archive/c.bmp",
+                             ".thumbnails/t.bmp", "2024/02/.hidden.bmp"})
+        dir.write(name, bmp);
+    // links back up the tree and to itself are taken once at most
+    fs::create_directory_symlink(dir.path(), dir.file("2024/10/loop"));
+    fs::create_directory_symlink("2024", dir.file("again"));
+    fs::create_directory_symlink(dir.file("missing"), dir.file("dangling"));
+    const std::vector<std::string> expected{
+        dir.file("a.webp"),         dir.file("z.png"),          dir.file("2024/y.heic"),
+        dir.file("2024/02/b.jpg"), dir.file("2024/10/a.avif"), dir.file("Archive/c.bmp")};
+    EXPECT_EQ(listImageFilesRecursive(dir.path()), expected);
+    // off, the chosen folder alone
+    EXPECT_EQ(listImageFiles(dir.path()), (std::vector<std::string>{dir.file("a.webp"), dir.file("z.png")}));
+    EXPECT_THROW(listImageFilesRecursive(dir.file("none")), EFOpenError);
+}
+
+TEST(ImageListFolder, SkipBadGoesPastDamagedFilesAndNamesThem)
+{
+    TempFolder dir;
+    fs::create_directories(dir.file("sub"));
+    dir.write("a.bmp", solidBmp(4, 4, 10, 20, 30));
+    dir.write("b.png", {0x89, 'P', 'N', 'G', 1, 2, 3});
+    dir.write("sub/c.bmp", solidBmp(4, 4, 40, 50, 60));
+    dir.write("sub/d.jpg", {0xFF, 0xD8, 0xFF, 0x00, 0x12});
+    dir.write("sub/e.bmp", solidBmp(4, 4, 70, 80, 90));
+    std::vector<uint8_t> stream;
+    ImageList list(stream);
+    std::vector<SkippedPicture> skipped;
+    FolderLoadOptions options;
+    options.recursive = true;
+    options.skipBad = &skipped;
+    options.threads = 2;
+    const FolderLoadResult result = list.loadFolder(dir.path(), options);
+    EXPECT_EQ(result.added, 3u);
+    EXPECT_EQ(result.failed, 2u);
+    EXPECT_EQ(list.paths(), (std::vector<std::string>{dir.file("a.bmp"), dir.file("sub/c.bmp"), dir.file("sub/e.bmp")}));
+    EXPECT_EQ(signatureAt(stream, 2), sig(70, 80, 90));
+    ASSERT_EQ(skipped.size(), 2u);
+    EXPECT_EQ(skipped[0].path, dir.file("b.png"));
+    EXPECT_EQ(skipped[0].message.rfind("PNG: ", 0), 0u) << skipped[0].message;
+    EXPECT_EQ(skipped[1].path, dir.file("sub/d.jpg"));
+    EXPECT_EQ(skipped[1].message.rfind("JPEG error #", 0), 0u) << skipped[1].message;
+}
+
+}  // namespace
+}  // namespace tsx

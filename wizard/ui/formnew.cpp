@@ -300,6 +300,10 @@ void TFormnew::buildImageListStep()
     design(Button3, 224, 224, 121, 25);
     Button4 = button(pliml, "Button4", "Save ImageList");
     design(Button4, 224, 256, 121, 25);
+    cbsubfolders = named(new QCheckBox(QStringLiteral("Include subfolders"), pliml), "cbsubfolders");
+    cbsubfolders->setAccessibleName(QStringLiteral("Include subfolders"));
+    // its natural width: the designed window has no width to lend it
+    design(cbsubfolders, 224, 290, -1, 17);
     btclear = button(pliml, "btclear", "Clear");
     design(btclear, 96, 320, 75, 25);
     btback2 = button(pliml, "btback2", "Back Step");

@@ -108,6 +108,8 @@ public:
     QPushButton* btloadcell2 = nullptr;
     QPushButton* Button3 = nullptr;
     QPushButton* Button4 = nullptr;
+    /// Off: a folder load takes the chosen folder alone, as it always did.
+    QCheckBox* cbsubfolders = nullptr;
     QPushButton* btclear = nullptr;
     QPushButton* btback2 = nullptr;
     QPushButton* btnext2 = nullptr;

@@ -126,6 +126,7 @@ void TFormnew::loadCellPictures(const std::function<void(ImageList&, const Folde
 
     FolderLoadOptions options;
     options.cancel = &cancel;
+    options.recursive = cbsubfolders->isChecked();
     options.progress = [&progress](size_t done, size_t total) {
         QMetaObject::invokeMethod(
             &progress,
