@@ -15,6 +15,7 @@
 #include "raster/errors.h"
 #include "wizard/image_list.h"
 #include "wizard/mosaic_size.h"
+#include "wizard/signature_cache.h"
 
 namespace tsx {
 
@@ -83,6 +84,7 @@ private:
 struct FolderFlags {
     bool recursive = false;
     bool skipBad = false;
+    bool noCache = false;
 };
 
 void loadFolderWithProgress(ImageList& list, const std::string& folder, ProgressLine& line,
@@ -93,6 +95,12 @@ void loadFolderWithProgress(ImageList& list, const std::string& folder, Progress
         line.show("Loading pictures " + std::to_string(done) + "/" + std::to_string(total));
     };
     options.recursive = flags.recursive;
+    std::optional<SignatureCache> cache;
+    if (!flags.noCache && !SignatureCache::defaultFile().empty()) {
+        cache.emplace(SignatureCache::defaultFile());
+        cache->readFile();
+        options.cache = &*cache;
+    }
     std::vector<SkippedPicture> skipped;
     if (flags.skipBad)
         options.skipBad = &skipped;
@@ -111,6 +119,7 @@ void addFolderFlags(CLI::App* command, FolderFlags& flags)
 {
     command->add_flag("--recursive", flags.recursive, "also take the pictures of every sub-folder");
     command->add_flag("--skip-bad", flags.skipBad, "go past pictures that cannot be loaded and list them at the end");
+    command->add_flag("--no-cache", flags.noCache, "decode every picture, without the signature cache");
 }
 
 void drawMosaic(Session& session, bool quiet)

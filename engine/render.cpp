@@ -38,7 +38,8 @@ std::string describeFailure(const std::string& path, const char* what)
 TDIB loadScaledPicture(const std::string& path, int cellWidth, int cellHeight, bool stretchCells)
 {
     TPicture picture;
-    LoadPicture(path, picture);
+    // a JPEG comes already shrunk by its DCT scaling, never below the cell
+    LoadPictureCovering(path, picture, cellWidth, cellHeight);
     TDIB scaled;
     scaled.Allocate(cellWidth, cellHeight, 24);
     const TGraphic* graphic = picture.Graphic();

@@ -76,17 +76,8 @@ TDIB orientRaster(const TDIB& stored, int orientation)
     for (int y = 0; y < oh; ++y) {
         uint8_t* dst = out.RowPointer(y);
         for (int x = 0; x < ow; ++x) {
-            int sx = x, sy = y;
-            switch (orientation) {
-            case 2: sx = w - 1 - x; break;
-            case 3: sx = w - 1 - x; sy = h - 1 - y; break;
-            case 4: sy = h - 1 - y; break;
-            case 5: sx = y; sy = x; break;
-            case 6: sx = y; sy = h - 1 - x; break;
-            case 7: sx = w - 1 - y; sy = h - 1 - x; break;
-            case 8: sx = w - 1 - y; sy = x; break;
-            default: break;
-            }
+            int sx = 0, sy = 0;
+            storedPoint(orientation, w, h, x, y, sx, sy);
             const uint8_t* src = stored.ScanLine(sy) + size_t(sx) * 3;
             dst[size_t(x) * 3] = src[0];
             dst[size_t(x) * 3 + 1] = src[1];

@@ -28,7 +28,17 @@ public:
     int StoredOrientation() const { return orientation_; }
     /// Decodes the image into the bitmap: 24 bits per pixel for a colour
     /// file, 8 bits with a 236-colour grey palette for a greyscale one.
-    void DecodeInto(TBitmap& bitmap) const;
+    void DecodeInto(TBitmap& bitmap) const { DecodeInto(bitmap, 8); }
+    /// The same at eighths / 8 of the full size (libjpeg's DCT scaling, 1 to 8).
+    void DecodeInto(TBitmap& bitmap, int eighths) const;
+    /// The smallest DCT scale, in eighths, whose upright picture still has at
+    /// least width × height pixels; 8 when even the full size has fewer.
+    int CoveringScale(int width, int height) const;
+    /// The width × height nearest-pixel sample of the upright full-size
+    /// picture, exactly as stretching DecodeInto's bitmap would give it, but
+    /// decoding only the stored rows it takes. False for greyscale files,
+    /// whose dithered palette needs every row; the caller decodes them whole.
+    bool SampleInto(TDIB& sample, int width, int height) const;
 
 private:
     void loadBytes(std::vector<uint8_t> bytes);

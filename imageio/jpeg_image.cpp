@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -107,7 +108,7 @@ void TJPEGImage::loadBytes(std::vector<uint8_t> bytes)
     isDecoded_ = false;
 }
 
-void TJPEGImage::DecodeInto(TBitmap& bitmap) const
+void TJPEGImage::DecodeInto(TBitmap& bitmap, int eighths) const
 {
     if (data_.empty()) {
         bitmap.Dib().MakeEmpty();
@@ -131,6 +132,8 @@ void TJPEGImage::DecodeInto(TBitmap& bitmap) const
         raise(JERR_IMAGE_TOO_BIG);
 
     d.cinfo.do_block_smoothing = TRUE;
+    d.cinfo.scale_num = unsigned(std::clamp(eighths, 1, 8));
+    d.cinfo.scale_denom = 8;
     const bool quantized = grayscale_;
     if (quantized) {
         d.cinfo.quantize_colors = TRUE;
@@ -159,6 +162,83 @@ void TJPEGImage::DecodeInto(TBitmap& bitmap) const
         jpeg_read_scanlines(&d.cinfo, rows.data() + done, d.cinfo.output_height - done);
     }
     bitmap.Dib() = result;
+}
+
+int TJPEGImage::CoveringScale(int width, int height) const
+{
+    const bool turned = orientation_ >= 5;
+    const int64_t w = turned ? height_ : width_, h = turned ? width_ : height_;
+    const int64_t needW = std::max(width, 1), needH = std::max(height, 1);
+    for (int n = 1; n < 8; ++n) {
+        // libjpeg rounds a scaled size up
+        if ((w * n + 7) / 8 >= needW && (h * n + 7) / 8 >= needH)
+            return n;
+    }
+    return 8;
+}
+
+bool TJPEGImage::SampleInto(TDIB& sample, int width, int height) const
+{
+    if (data_.empty() || grayscale_ || width <= 0 || height <= 0)
+        return false;
+    Decompressor d;
+    TDIB result;
+    std::vector<uint8_t> row;
+    std::vector<int> rows;
+    struct Point {
+        int sx, sy;
+    };
+    std::vector<Point> points;
+    if (setjmp(d.err.jump))
+        raise(d.err.pub.msg_code);
+    jpeg_create_decompress(&d.cinfo);
+    d.created = true;
+    jpeg_mem_src(&d.cinfo, data_.data(), static_cast<unsigned long>(data_.size()));
+    jpeg_read_header(&d.cinfo, TRUE);
+    const int64_t w = d.cinfo.image_width, h = d.cinfo.image_height;
+    const int64_t rasterBytes = (w * 3 + 3) / 4 * 4 * h;
+    if (w * h > kMaxPicturePixels
+        || rasterBytes > std::max<int64_t>(kUncheckedRasterBytes, kMaxExpansion * int64_t(data_.size())))
+        raise(JERR_IMAGE_TOO_BIG);
+    d.cinfo.do_block_smoothing = TRUE;
+    d.cinfo.out_color_space = JCS_EXT_BGR;
+    jpeg_start_decompress(&d.cinfo);
+    const int sw = int(d.cinfo.output_width), sh = int(d.cinfo.output_height);
+    const bool turned = orientation_ >= 5;
+    const int uw = turned ? sh : sw, uh = turned ? sw : sh;
+
+    // the stored point of every sample, as stretchNearest picks it upright
+    points.resize(size_t(width) * size_t(height));
+    for (int j = 0; j < height; ++j)
+        for (int i = 0; i < width; ++i) {
+            const int ux = int(int64_t(i) * uw / width), uy = int(int64_t(j) * uh / height);
+            Point& p = points[size_t(j) * size_t(width) + size_t(i)];
+            storedPoint(orientation_, sw, sh, ux, uy, p.sx, p.sy);
+            rows.push_back(p.sy);
+        }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+
+    result.Allocate(width, height, 24);
+    row.resize(size_t(sw) * 3);
+    JSAMPROW rowPointer = row.data();
+    for (const int r : rows) {
+        // libjpeg-turbo skips rows without the colour conversion and, where
+        // it can, without the inverse DCT, and gives the rows after them
+        // exactly as a full decode does
+        if (int(d.cinfo.output_scanline) < r)
+            jpeg_skip_scanlines(&d.cinfo, JDIMENSION(r) - d.cinfo.output_scanline);
+        jpeg_read_scanlines(&d.cinfo, &rowPointer, 1);
+        for (size_t k = 0; k < points.size(); ++k) {
+            if (points[k].sy != r)
+                continue;
+            uint8_t* out = result.RowPointer(int(k / size_t(width))) + (k % size_t(width)) * 3;
+            std::memcpy(out, row.data() + size_t(points[k].sx) * 3, 3);
+        }
+    }
+    jpeg_abort_decompress(&d.cinfo);
+    sample = result;
+    return true;
 }
 
 const TDIB* TJPEGImage::PixelRaster() const

@@ -1,5 +1,7 @@
 #include "imageio/picture.h"
 
+#include <algorithm>
+
 #include "imageio/exif.h"
 #include "imageio/formats.h"
 #include "imageio/graphics.h"
@@ -54,16 +56,17 @@ void TPicture::LoadFromFile(const std::string& fileName)
     graphic_ = std::move(graphic);
 }
 
-void LoadPicture(const std::string& fileName, TPicture& picture)
+namespace {
+
+// The second half of LoadPicture, on a picture just read from its file: a
+// JPEG decoded (at the scale that covers the size, when one is given), the
+// bitmap made 24 bits and turned upright.
+void finishPicture(TPicture& staged, int coverWidth, int coverHeight)
 {
-    // everything happens on a picture of our own, so that a decoding or
-    // conversion error cannot leave the caller's picture half-replaced
-    TPicture staged;
-    staged.LoadFromFile(fileName);
     int orientation = 1;
     if (const auto* jpeg = dynamic_cast<const TJPEGImage*>(staged.Graphic())) {
         auto bitmap = std::make_unique<TBitmap>();
-        jpeg->DecodeInto(*bitmap);
+        jpeg->DecodeInto(*bitmap, coverWidth > 0 ? jpeg->CoveringScale(coverWidth, coverHeight) : 8);
         orientation = jpeg->StoredOrientation();
         staged.SetGraphic(std::move(bitmap));
     } else if (const auto* stored = dynamic_cast<const TBitmap*>(staged.Graphic())) {
@@ -77,7 +80,46 @@ void LoadPicture(const std::string& fileName, TPicture& picture)
         bitmap.Dib() = orientRaster(bitmap.Dib(), orientation);
         bitmap.SetStoredOrientation(1);
     }
+}
+
+void loadPictureCovering(const std::string& fileName, TPicture& picture, int coverWidth, int coverHeight)
+{
+    // everything happens on a picture of our own, so that a decoding or
+    // conversion error cannot leave the caller's picture half-replaced
+    TPicture staged;
+    staged.LoadFromFile(fileName);
+    finishPicture(staged, coverWidth, coverHeight);
     picture.SetGraphic(staged.TakeGraphic());
+}
+
+}  // namespace
+
+void LoadPicture(const std::string& fileName, TPicture& picture) { loadPictureCovering(fileName, picture, 0, 0); }
+
+void LoadPictureCovering(const std::string& fileName, TPicture& picture, int width, int height)
+{
+    loadPictureCovering(fileName, picture, std::max(width, 1), std::max(height, 1));
+}
+
+bool LoadPictureSample(const std::string& fileName, int width, int height, TDIB& sample)
+{
+    TPicture staged;
+    staged.LoadFromFile(fileName);
+    if (const auto* jpeg = dynamic_cast<const TJPEGImage*>(staged.Graphic())) {
+        if (jpeg->Width() == 0)
+            return false;
+        if (jpeg->SampleInto(sample, width, height))
+            return true;
+    }
+    finishPicture(staged, 0, 0);
+    if (staged.Width() == 0)
+        return false;
+    TDIB result;
+    result.Allocate(width, height, 24);
+    if (!staged.Graphic()->Empty())
+        result.Canvas().StretchDraw(TRect{0, 0, width, height}, *staged.Graphic());
+    sample = result;
+    return true;
 }
 
 }  // namespace tsx

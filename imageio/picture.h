@@ -74,4 +74,17 @@ private:
 // succeeded, so after any error it still holds its previous graphic.
 void LoadPicture(const std::string& fileName, TPicture& picture);
 
+// LoadPicture for a picture that will be shrunk to width × height: a JPEG is
+// decoded at the smallest DCT scale whose upright picture still covers that
+// size, so no more pixels are decoded than the shrinking can use. Every
+// other format loads as LoadPicture loads it.
+void LoadPictureCovering(const std::string& fileName, TPicture& picture, int width, int height);
+
+// The width × height nearest-pixel sample of the picture LoadPicture would
+// give, stretched over the whole sample (black when that picture has no
+// pixels). False, and no sample, when that picture is 0 pixels wide. For a
+// colour JPEG only the rows the sample takes are decoded; the pixels are the
+// same.
+bool LoadPictureSample(const std::string& fileName, int width, int height, TDIB& sample);
+
 }  // namespace tsx

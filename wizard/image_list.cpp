@@ -9,11 +9,13 @@
 #include <exception>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 
 #include "raster/byte_io.h"
 #include "raster/errors.h"
+#include "wizard/signature_cache.h"
 
 namespace tsx {
 
@@ -275,12 +277,16 @@ void ImageList::replaceAll(std::vector<std::string> paths, std::vector<uint8_t> 
 
 namespace {
 
+// The side of the point sample a signature is the mean of.
+constexpr int kSampleSide = 16;
+
 // One file's outcome, written by a decoding thread and read in order by the
 // committing thread.
 struct DecodeSlot {
     enum class State { Pending, Done, Skipped, Failed } state = State::Pending;
     CellSignature signature;
     std::exception_ptr error;
+    bool cached = false;
 };
 
 }  // namespace
@@ -316,12 +322,27 @@ FolderLoadResult ImageList::loadFiles(const std::vector<std::string>& files, con
                 return;
             DecodeSlot slot;
             try {
-                LoadPicture(files[i], picture);
-                if (picture.Width() > 0) {
-                    slot.signature = computeSignature(picture);
-                    slot.state = DecodeSlot::State::Done;
+                std::optional<SignatureCache::Key> key;
+                std::optional<SignatureCache::Entry> known;
+                if (options.cache && (key = SignatureCache::keyOf(files[i])))
+                    known = options.cache->find(*key);
+                if (known) {
+                    slot.cached = true;
+                    slot.signature = known->signature;
+                    slot.state = known->hasPixels ? DecodeSlot::State::Done : DecodeSlot::State::Skipped;
                 } else {
-                    slot.state = DecodeSlot::State::Skipped;
+                    // the signature's 256 points alone, the same as from the
+                    // whole picture
+                    TDIB sample;
+                    if (LoadPictureSample(files[i], kSampleSide, kSampleSide, sample)) {
+                        picture.Bitmap().Dib() = sample;
+                        slot.signature = computeSignature(picture);
+                        slot.state = DecodeSlot::State::Done;
+                    } else {
+                        slot.state = DecodeSlot::State::Skipped;
+                    }
+                    if (key)
+                        options.cache->store(*key, {slot.state == DecodeSlot::State::Done, slot.signature});
                 }
             } catch (...) {
                 slot.error = std::current_exception();
@@ -334,6 +355,21 @@ FolderLoadResult ImageList::loadFiles(const std::vector<std::string>& files, con
             slotDone.notify_all();
         }
     };
+
+    // what was learnt is kept also when the load stops early; a cache that
+    // cannot be written costs the next load time, never this one its result
+    struct SaveCache {
+        SignatureCache* cache;
+        ~SaveCache()
+        {
+            if (!cache)
+                return;
+            try {
+                cache->save();
+            } catch (const std::exception&) {
+            }
+        }
+    } saveCache{options.cache};
 
     std::vector<std::thread> workers;
     workers.reserve(threadCount);
@@ -383,9 +419,11 @@ FolderLoadResult ImageList::loadFiles(const std::vector<std::string>& files, con
             stop.store(true);
             std::rethrow_exception(slot.error);
         } else if (slot.state == DecodeSlot::State::Done) {
+            result.cached += slot.cached ? 1 : 0;
             append(files[i], slot.signature);
             ++result.added;
         } else {
+            result.cached += slot.cached ? 1 : 0;
             ++result.skipped;
         }
         if (options.progress)

@@ -54,6 +54,8 @@ std::string sampleFolderPromptFor(const std::string& sampleFolder);
 std::string findSampleFolder(const std::string& executableFolder, const std::string& installedFromExecutable);
 
 /// Progress and cancellation of a folder load.
+class SignatureCache;
+
 struct FolderLoadOptions {
     /// Called on the loading thread after each file is committed (or skipped).
     std::function<void(size_t done, size_t total)> progress;
@@ -66,6 +68,9 @@ struct FolderLoadOptions {
     /// When set, a file that cannot be loaded is recorded here and the load
     /// goes on, instead of stopping at it with its error.
     std::vector<SkippedPicture>* skipBad = nullptr;
+    /// When set, pictures it knows unchanged are not decoded again, and what
+    /// is decoded is added to it; it is saved when the load ends.
+    SignatureCache* cache = nullptr;
 };
 
 struct FolderLoadResult {
@@ -73,6 +78,7 @@ struct FolderLoadResult {
     size_t added = 0;    // entries appended
     size_t skipped = 0;  // pictures 0 pixels wide
     size_t failed = 0;   // files that could not be loaded, gone past with skipBad
+    size_t cached = 0;   // entries (added or skipped) that the cache knew
     bool cancelled = false;
 };
 

@@ -60,8 +60,8 @@ protected:
     // Runs the tool; returns its exit status and leaves stderr in m_err.
     int run(const std::string& args)
     {
-        const std::string cmd =
-            "'" + m_tool.string() + "' " + args + " >'" + path("out.txt") + "' 2>'" + path("err.txt") + "'";
+        // the tool's signature cache stays in the case's folder
+        const std::string cmd = "XDG_CACHE_HOME='" + path("cache") + "' '" + m_tool.string() + "' " + args + " >'" + path("out.txt") + "' 2>'" + path("err.txt") + "'";
         const int status = std::system(cmd.c_str());
         m_out = slurp(path("out.txt"));
         m_err = slurp(path("err.txt"));

@@ -283,3 +283,94 @@ TEST(ExifOrientation, EveryFormatIsTurnedOnLoad)
     broken[2] = 0;
     EXPECT_EQ(loaded(saved("broken.png", rgbaPng(stored, &broken))).Width(), 6);
 }
+
+namespace {
+
+// A detailed picture, so that any row or column taken wrongly shows.
+Rgba busy(int w, int h)
+{
+    Rgba img(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            uint8_t* p = img.at(x, y);
+            p[0] = uint8_t((x * 7 + y * 3) ^ (y * 5));
+            p[1] = uint8_t((x * x + y) * 3);
+            p[2] = uint8_t(x * 255 / w);
+        }
+    return img;
+}
+
+std::vector<uint8_t> rasterBytes(const TDIB& dib)
+{
+    std::vector<uint8_t> out;
+    for (int y = 0; y < dib.Height(); ++y)
+        out.insert(out.end(), dib.ScanLine(y), dib.ScanLine(y) + dib.Width() * 3);
+    return out;
+}
+
+}  // namespace
+
+TEST(JpegSample, RowSkippingGivesExactlyTheFullDecodesSample)
+{
+    struct Case {
+        int w, h;
+        bool progressive, subsample;
+        int orientation;
+    };
+    const Case cases[] = {
+        {333, 251, false, true, 1}, {333, 251, true, true, 1}, {257, 199, false, false, 1},
+        {257, 199, true, false, 1}, {17, 15, false, true, 1},  {1021, 37, true, true, 1},
+        {301, 203, false, true, 6}, {301, 203, true, false, 3}, {123, 457, false, true, 8},
+        {8, 9, true, true, 5},
+    };
+    for (const Case& c : cases) {
+        const Bytes exif = exifBlock(c.orientation);
+        const std::string path = saved("sample.jpg", jpeg(busy(c.w, c.h), 85, &exif, c.progressive, c.subsample));
+        const std::string where = std::to_string(c.w) + "x" + std::to_string(c.h) + (c.progressive ? " progressive" : "")
+            + (c.subsample ? " 4:2:0" : " 4:4:4") + " orientation " + std::to_string(c.orientation);
+        const TDIB full = loaded(path);
+        for (const int side : {16, 7}) {
+            TDIB expected;
+            expected.Allocate(side, side, 24);
+            stretchNearest(full, TRect{0, 0, full.Width(), full.Height()}, expected, TRect{0, 0, side, side});
+            TDIB sample;
+            ASSERT_TRUE(LoadPictureSample(path, side, side, sample)) << where;
+            EXPECT_EQ(rasterBytes(sample), rasterBytes(expected)) << where << ", sample " << side;
+        }
+    }
+    // grey files and other formats take the whole picture and agree as well
+    const std::string png = saved("sample.png", rgbaPng(busy(40, 30)));
+    TDIB sample;
+    ASSERT_TRUE(LoadPictureSample(png, 16, 16, sample));
+    TDIB expected;
+    expected.Allocate(16, 16, 24);
+    const TDIB full = loaded(png);
+    stretchNearest(full, TRect{0, 0, 40, 30}, expected, TRect{0, 0, 16, 16});
+    EXPECT_EQ(rasterBytes(sample), rasterBytes(expected));
+    EXPECT_FALSE(LoadPictureSample(saved("empty.jpg", {}), 16, 16, sample));
+    EXPECT_THROW(LoadPictureSample(saved("bad.jpg", {0xFF, 0xD8, 0xFF, 0x00}), 16, 16, sample), EJPEG);
+}
+
+TEST(JpegCovering, DecodesAtTheSmallestEighthThatStillCoversTheCell)
+{
+    const std::string path = saved("cover.jpg", jpeg(busy(800, 600), 90));
+    struct Case {
+        int cw, ch, width, height;
+    };
+    // 1/8 is 100 x 75; 3/8 is 300 x 225; a cell larger than the picture gets it whole
+    const Case cases[] = {{32, 32, 100, 75}, {100, 75, 100, 75}, {101, 32, 200, 150},
+                          {32, 200, 300, 225}, {900, 10, 800, 600}};
+    for (const Case& c : cases) {
+        TPicture picture;
+        LoadPictureCovering(path, picture, c.cw, c.ch);
+        EXPECT_EQ(picture.Width(), c.width) << c.cw << "x" << c.ch;
+        EXPECT_EQ(picture.Height(), c.height) << c.cw << "x" << c.ch;
+    }
+    // a turned picture covers the cell upright: 600 x 800 once turned
+    const Bytes exif = exifBlock(6);
+    const std::string turned = saved("cover6.jpg", jpeg(busy(800, 600), 90, &exif));
+    TPicture picture;
+    LoadPictureCovering(turned, picture, 80, 101);
+    EXPECT_EQ(picture.Width(), 150);
+    EXPECT_EQ(picture.Height(), 200);
+}

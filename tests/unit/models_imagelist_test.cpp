@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -9,6 +11,7 @@
 
 #include "raster/byte_io.h"
 #include "raster/errors.h"
+#include "wizard/signature_cache.h"
 
 namespace tsx {
 namespace {
@@ -434,6 +437,99 @@ TEST(ImageListFolder, SkipBadGoesPastDamagedFilesAndNamesThem)
     EXPECT_EQ(skipped[0].message.rfind("PNG: ", 0), 0u) << skipped[0].message;
     EXPECT_EQ(skipped[1].path, dir.file("sub/d.jpg"));
     EXPECT_EQ(skipped[1].message.rfind("JPEG error #", 0), 0u) << skipped[1].message;
+}
+
+}  // namespace
+}  // namespace tsx
+
+namespace tsx {
+namespace {
+
+// Gives a file the modification time it had, so that only its bytes differ.
+void keepModified(const std::string& path, const struct stat& before)
+{
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+TEST(SignatureCacheFile, ASecondLoadDecodesNothingAndAChangedFileIsDecodedAgain)
+{
+    TempFolder dir;
+    dir.write("a.bmp", solidBmp(4, 4, 10, 20, 30));
+    dir.write("b.bmp", solidBmp(4, 4, 40, 50, 60));
+    dir.write("empty.bmp", {});
+    const std::string file = dir.file("cache/tesserix/signatures");
+    std::vector<uint8_t> firstStream, secondStream;
+    ImageList first(firstStream), second(secondStream);
+    {
+        SignatureCache cache(file);
+        cache.readFile();
+        FolderLoadOptions options;
+        options.cache = &cache;
+        EXPECT_EQ(first.loadFolder(dir.path(), options).cached, 0u);
+    }
+    ASSERT_TRUE(fs::exists(file));
+
+    // same size, same time, other pixels: the cache answers, nothing is decoded
+    struct stat before {};
+    ASSERT_EQ(::stat(dir.file("a.bmp").c_str(), &before), 0);
+    dir.write("a.bmp", solidBmp(4, 4, 99, 99, 99));
+    keepModified(dir.file("a.bmp"), before);
+    // a new size is a new picture
+    dir.write("b.bmp", solidBmp(5, 4, 70, 80, 90));
+    SignatureCache cache(file);
+    cache.readFile();
+    EXPECT_EQ(cache.size(), 3u);
+    FolderLoadOptions options;
+    options.cache = &cache;
+    const FolderLoadResult result = second.loadFolder(dir.path(), options);
+    EXPECT_EQ(result.cached, 2u);  // a.bmp and the empty picture
+    EXPECT_EQ(result.skipped, 1u);
+    EXPECT_EQ(second.paths(), first.paths());
+    EXPECT_EQ(signatureAt(secondStream, 0), sig(10, 20, 30));
+    EXPECT_EQ(signatureAt(secondStream, 1), sig(70, 80, 90));
+    // and the folder's signatures equal those of a load without the cache
+    EXPECT_EQ(signatureAt(firstStream, 0), sig(10, 20, 30));
+}
+
+TEST(SignatureCacheFile, DamagedOrForeignFilesGiveAnEmptyCache)
+{
+    TempFolder dir;
+    SignatureCache made(dir.file("good"));
+    made.store({"/p/one.jpg", 1234, 5678}, {true, sig(1, 2, 3)});
+    made.store({"/p/two.png", 99, -1}, {false, {}});
+    made.save();
+    const std::vector<uint8_t> good = readWholeFile(dir.file("good"));
+    const auto parsed = SignatureCache::parse(good);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->size(), 2u);
+
+    std::vector<std::vector<uint8_t>> bad = {{}, {'T', 'S', 'X'}, std::vector<uint8_t>(good.begin(), good.end() - 1)};
+    std::vector<uint8_t> foreign = good;
+    foreign[7] = '9';  // another version
+    std::vector<uint8_t> hugeCount = good;
+    hugeCount[8] = hugeCount[9] = hugeCount[10] = hugeCount[11] = 0xFF;
+    std::vector<uint8_t> trailing = good;
+    trailing.push_back(0);
+    bad.insert(bad.end(), {foreign, hugeCount, trailing});
+    for (size_t i = 0; i < bad.size(); ++i) {
+        EXPECT_FALSE(SignatureCache::parse(bad[i])) << i;
+        dir.write("bad", bad[i]);
+        SignatureCache cache(dir.file("bad"));
+        cache.readFile();
+        EXPECT_EQ(cache.size(), 0u) << i;
+    }
+    SignatureCache missing(dir.file("none"));
+    missing.readFile();
+    EXPECT_EQ(missing.size(), 0u);
+    SignatureCache reread(dir.file("good"));
+    reread.readFile();
+    const auto hit = reread.find({"/p/one.jpg", 1234, 5678});
+    ASSERT_TRUE(hit);
+    EXPECT_TRUE(hit->hasPixels);
+    EXPECT_EQ(hit->signature, sig(1, 2, 3));
+    EXPECT_FALSE(reread.find({"/p/one.jpg", 1234, 5679}));
+    EXPECT_FALSE(reread.find({"/p/one.jpg", 1235, 5678}));
 }
 
 }  // namespace

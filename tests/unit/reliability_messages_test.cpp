@@ -154,7 +154,8 @@ TEST_F(MessagesTest, EveryRefusedPictureShowsItsOwnMessage)
     Bytes badTiffCodes = {0x80, 0x4B, 0x00};
     badTiffCodes.resize(24, 0);
     const std::vector<Refused> cases = {
-        {"photo.png", text("\x89PNG"), "Unknown picture file extension (.png)"},
+        {"photo.jxl", text("\xFF\x0A"), "Unknown picture file extension (.jxl)"},
+        {"photo.png", text("\x89PNG"), "PNG: end of stream"},
         {"noext", text("BM"), "Unknown picture file extension (.)"},
         {"short.bmp", text("BM\x10\x00"), "Stream read error"},
         {"other.bmp", text("XX" + std::string(60, '\0')), "Bitmap image is not valid"},

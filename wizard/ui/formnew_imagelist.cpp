@@ -3,6 +3,7 @@
 #include <atomic>
 #include <exception>
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -18,6 +19,7 @@
 #include "widgets/dialogs.h"
 #include "wizard/image_list.h"
 #include "wizard/session.h"
+#include "wizard/signature_cache.h"
 #include "wizard/ui/formnew.h"
 #include "wizard/ui/ui_wait.h"
 
@@ -127,6 +129,10 @@ void TFormnew::loadCellPictures(const std::function<void(ImageList&, const Folde
     FolderLoadOptions options;
     options.cancel = &cancel;
     options.recursive = cbsubfolders->isChecked();
+    // pictures loaded before, in this run or an earlier one, are not decoded again
+    SignatureCache cache(SignatureCache::defaultFile());
+    cache.readFile();
+    options.cache = &cache;
     options.progress = [&progress](size_t done, size_t total) {
         QMetaObject::invokeMethod(
             &progress,
