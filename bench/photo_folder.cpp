@@ -1,0 +1,222 @@
+// A folder of today's photos: JPEGs of 4000 x 3000 at quality 90, a quarter
+// of them lying on their side (orientation 6), and PNG, WebP and HEIC copies
+// of some. Measures, in one run and on one decoding thread:
+//   - the folder load against decoding every picture whole for its signature,
+//     and checks that the signatures are the same;
+//   - the decoding a make of 64 x 48 cells of 32 x 32 does (signatures, then
+//     one cell picture per file), against decoding every file whole twice;
+//   - a second load of the folder through the signature cache against the first.
+//   bench_photo_folder [--pictures N]   (200 by default)
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/mosaic_job.h"
+#include "imageio/picture.h"
+#include "raster/byte_io.h"
+#include "tests/unit/photo_support.h"
+#include "tools/sample_art.h"
+#include "wizard/image_list.h"
+#include "wizard/mosaic_size.h"
+#include "wizard/session.h"
+#include "wizard/signature_cache.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace tsx;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kWidth = 4000, kHeight = 3000;
+constexpr int kCellWidth = 32, kCellHeight = 32;
+
+double since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// A photograph-like picture: a painted scene, enlarged smoothly, with grain.
+photos::Rgba photo(int index)
+{
+    const samples::RgbImage small = samples::samplePicture(index, kWidth / 4, kHeight / 4);
+    photos::Rgba img(kWidth, kHeight);
+    uint32_t noise = 2654435761u * uint32_t(index + 1);
+    for (int y = 0; y < kHeight; ++y) {
+        const double fy = std::min(double(small.height - 1), y / 4.0);
+        const int y0 = int(fy), y1 = std::min(y0 + 1, small.height - 1);
+        const double ty = fy - y0;
+        for (int x = 0; x < kWidth; ++x) {
+            const double fx = std::min(double(small.width - 1), x / 4.0);
+            const int x0 = int(fx), x1 = std::min(x0 + 1, small.width - 1);
+            const double tx = fx - x0;
+            noise = noise * 1664525u + 1013904223u;
+            const int grain = int(noise >> 28) - 8;
+            uint8_t* out = img.at(x, y);
+            for (int c = 0; c < 3; ++c) {
+                auto at = [&](int px, int py) { return small.pixels[(size_t(py) * size_t(small.width) + size_t(px)) * 3 + size_t(c)]; };
+                const double v = (at(x0, y0) * (1 - tx) + at(x1, y0) * tx) * (1 - ty) + (at(x0, y1) * (1 - tx) + at(x1, y1) * tx) * ty;
+                out[c] = samples::toByte(v + grain);
+            }
+        }
+    }
+    return img;
+}
+
+class QuietHost : public SourcesRenderHost {
+public:
+    using SourcesRenderHost::SourcesRenderHost;
+    void progress(int) override {}
+    void repaint() override {}
+    void rowsFinished(int, int) override {}
+    void message(const std::string&, const std::string&) override {}
+    void finished(bool, const std::string&) override {}
+};
+
+struct Folder {
+    std::string path;
+    size_t jpegs = 0, turned = 0, others = 0;
+};
+
+Folder makeFolder(int pictures)
+{
+    Folder f;
+    f.path = (fs::temp_directory_path() / ("tsx-bench-photos-" + std::to_string(::getpid()))).string();
+    fs::create_directories(f.path);
+    // a few distinct photos, each written under many names, plain and turned
+    constexpr int kDistinct = 4;
+    const photos::Bytes exif = photos::exifBlock(6);
+    std::vector<photos::Bytes> plain, turned;
+    std::vector<photos::Rgba> images;
+    for (int i = 0; i < kDistinct; ++i) {
+        images.push_back(photo(i));
+        plain.push_back(photos::jpeg(images.back(), 90));
+        turned.push_back(photos::jpeg(images.back(), 90, &exif));
+    }
+    for (int i = 0; i < pictures; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "IMG_%04d.jpg", i);
+        const bool sideways = i % 4 == 3;
+        writeWholeFile(f.path + "/" + name, sideways ? turned[size_t(i % kDistinct)] : plain[size_t(i % kDistinct)]);
+        ++f.jpegs;
+        f.turned += sideways ? 1 : 0;
+    }
+    const int copies = std::max(1, pictures / 50);
+    for (int i = 0; i < copies; ++i) {
+        const photos::Rgba& img = images[size_t(i % kDistinct)];
+        writeWholeFile(f.path + "/copy_" + std::to_string(i) + ".png", photos::rgbaPng(img));
+        writeWholeFile(f.path + "/copy_" + std::to_string(i) + ".webp", photos::webp(img, 90));
+        f.others += 2;
+    }
+    const photos::Bytes heic = photos::heif(images[0], heif_compression_HEVC);
+    if (!heic.empty()) {
+        writeWholeFile(f.path + "/copy_0.heic", heic);
+        ++f.others;
+    }
+    return f;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    int pictures = 200;
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], "--pictures") == 0)
+            pictures = std::max(4, std::atoi(argv[i + 1]));
+
+    auto start = Clock::now();
+    const Folder folder = makeFolder(pictures);
+    const std::vector<std::string> files = listImageFiles(folder.path);
+    std::printf("folder: %zu JPEGs of %d x %d (%zu turned), %zu PNG/WebP/HEIC copies, made in %.1f s\n",
+                folder.jpegs, kWidth, kHeight, folder.turned, folder.others, since(start));
+
+    // today's: every picture decoded whole for its signature
+    start = Clock::now();
+    std::vector<CellSignature> whole;
+    {
+        TPicture picture;
+        for (const std::string& f : files) {
+            LoadPicture(f, picture);
+            whole.push_back(computeSignature(picture));
+        }
+    }
+    const double wholeLoad = since(start);
+
+    FolderLoadOptions options;
+    options.threads = 1;
+    std::vector<uint8_t> stream;
+    ImageList list(stream);
+    start = Clock::now();
+    list.loadFolder(folder.path, options);
+    const double sampledLoad = since(start);
+    size_t same = 0;
+    for (size_t i = 0; i < files.size() && i < list.count(); ++i)
+        same += signatureAt(stream, i) == whole[i] ? 1 : 0;
+    std::printf("folder load: whole decode %.2f s, sampled %.2f s: ratio %.3f (target <= 0.4); "
+                "signatures equal on %zu of %zu files\n",
+                wholeLoad, sampledLoad, sampledLoad / wholeLoad, same, files.size());
+
+    // the cell pictures of a make: one per file, as the render's cache makes them
+    auto cellPictures = [&](bool covering) {
+        const auto t = Clock::now();
+        for (const std::string& f : files) {
+            TPicture picture;
+            if (covering)
+                LoadPictureCovering(f, picture, kCellWidth, kCellHeight);
+            else
+                LoadPicture(f, picture);
+            TDIB cell;
+            cell.Allocate(kCellWidth, kCellHeight, 24);
+            const TDIB& src = picture.Bitmap().Dib();
+            stretchAreaAverage(src, TRect{0, 0, src.Width(), src.Height()}, cell, TRect{0, 0, kCellWidth, kCellHeight});
+        }
+        return since(t);
+    };
+    const double wholeCells = cellPictures(false);
+    const double coveringCells = cellPictures(true);
+    std::printf("make of 64 x 48 cells of 32 x 32, decoding: whole twice %.2f s, sampled + DCT-scaled %.2f s: "
+                "ratio %.3f (target <= 0.25)\n",
+                wholeLoad + wholeCells, sampledLoad + coveringCells,
+                (sampledLoad + coveringCells) / (wholeLoad + wholeCells));
+
+    // the whole make through the session, as the batch tool runs it
+    {
+        Session session;
+        session.job.settings = MosaicSettings::wizardDefaults();
+        TPicture& source = session.job.sourcePicture;
+        LoadPicture(files[0], source);
+        session.sourceFileName = files[0];
+        applySize(session.job, 48, 64, kCellWidth, kCellHeight);
+        start = Clock::now();
+        session.imageList.loadFolder(folder.path, options);
+        placeJob(session, CreationOptions{}, 42u);
+        const PreparedRender render = prepareRender(session);
+        QuietHost host(render.sources);
+        RenderOptions renderOptions;
+        renderOptions.decodeThreads = 1;
+        runRender(render, host, renderOptions);
+        std::printf("make end to end (load, place, render on one decoding thread): %.2f s\n", since(start));
+    }
+
+    const std::string cacheFile = folder.path + "-cache/signatures";
+    double first = 0, second = 0;
+    for (double* t : {&first, &second}) {
+        SignatureCache cache(cacheFile);
+        cache.readFile();
+        FolderLoadOptions cached = options;
+        cached.cache = &cache;
+        std::vector<uint8_t> s;
+        ImageList l(s);
+        start = Clock::now();
+        l.loadFolder(folder.path, cached);
+        *t = since(start);
+    }
+    std::printf("signature cache: first load %.2f s, second %.4f s: ratio %.4f (target <= 0.05)\n", first, second,
+                second / first);
+
+    fs::remove_all(folder.path);
+    fs::remove_all(folder.path + "-cache");
+    return 0;
+}
