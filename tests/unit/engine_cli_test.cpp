@@ -189,6 +189,11 @@ TEST_F(BatchToolTest, RecursiveTakesSubfoldersAndSkipBadListsWhatItWentPast)
     EXPECT_EQ(run(makeArgs("deep.bmp", "--seed 3 --recursive --skip-bad --imagelist-out '" + path("made.iml") + "'")), 0)
         << m_err;
     EXPECT_EQ(slurp(path("made.iml")), slurp(path("deep.iml")));
+    // the cache only saves decoding: the same mosaic with it and without it
+    ASSERT_EQ(run(makeArgs("cached.bmp", "--seed 3 --recursive --skip-bad")), 0) << m_err;
+    ASSERT_EQ(run(makeArgs("uncached.bmp", "--seed 3 --recursive --skip-bad --no-cache")), 0) << m_err;
+    EXPECT_EQ(slurp(path("cached.bmp")), slurp(path("deep.bmp")));
+    EXPECT_EQ(slurp(path("uncached.bmp")), slurp(path("deep.bmp")));
 }
 
 }  // namespace

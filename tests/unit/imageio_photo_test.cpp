@@ -135,23 +135,16 @@ TEST(WebPReader, StillLossyAndTheFirstFrameOfAnAnimation)
 
 TEST(HeifReader, HeicAndAvifDecodeNearTheirColours)
 {
-    Rgba img(64, 48);
-    for (int y = 0; y < 48; ++y)
-        for (int x = 0; x < 64; ++x)
-            std::memcpy(img.at(x, y), x < 32 ? "\xE0\x30\x30\xFF" : "\x30\x30\xE0\xFF", 4);
-    const std::pair<heif_compression_format, const char*> kinds[] = {{heif_compression_HEVC, "a.heic"},
-                                                                     {heif_compression_AV1, "a.avif"}};
-    for (const auto& [format, name] : kinds) {
-        const Bytes file = heif(img, format);
-        if (file.empty()) {
-            ADD_FAILURE() << "the HEIF library has no encoder for " << name;
-            continue;
-        }
-        const TDIB dib = loaded(saved(name, file));
+    // 64 x 48, red left half and blue right half, made once with libheif's
+    // encoders (which leak inside themselves, so the tests do not run them)
+    for (const char* name : {"two_colours.heic", "two_colours.avif"}) {
+        const TDIB dib = loaded(std::string(TESSERIX_SOURCE_DIR) + "/tests/data/" + name);
         ASSERT_EQ(dib.Width(), 64) << name;
         ASSERT_EQ(dib.Height(), 48) << name;
         EXPECT_NEAR(bgr(dib, 8, 24)[2], 0xE0, 12) << name;
+        EXPECT_NEAR(bgr(dib, 8, 24)[0], 0x30, 12) << name;
         EXPECT_NEAR(bgr(dib, 56, 24)[0], 0xE0, 12) << name;
+        EXPECT_NEAR(bgr(dib, 56, 24)[2], 0x30, 12) << name;
     }
 }
 
