@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include <zlib.h>
+
 #include "raster/byte_io.h"
 #include "raster/errors.h"
 #include "wizard/mosaic_size.h"
@@ -50,9 +52,81 @@ void checkPlacement(const MosaicSettings& s, const PlacementGrid& grid)
     }
 }
 
+constexpr char kMarksTag[8] = { 'T', 'S', 'X', 'M', 'A', 'R', 'K', 'S' };
+constexpr size_t kMarksFrameBytes = sizeof kMarksTag + 4 + 4;  // tag, length, CRC
+
+uint32_t crcOf(std::span<const uint8_t> bytes)
+{
+    uLong crc = crc32(0L, Z_NULL, 0);
+    // zlib takes at most 4 GB at a time; the block is far smaller
+    crc = crc32(crc, bytes.data(), uInt(bytes.size()));
+    return uint32_t(crc);
+}
+
 }  // namespace
 
-std::vector<uint8_t> buildProjectImage(MosaicJob& job, const ImageList& list)
+std::vector<uint8_t> cellMarksBlock(const CellMarks& marks)
+{
+    std::vector<uint8_t> payload;
+    ByteWriter w(payload);
+    w.u32le(uint32_t(marks.locked.size()));
+    for (const CellRef& cell : marks.locked) {
+        w.u16le(uint16_t(cell.col));
+        w.u16le(uint16_t(cell.row));
+    }
+    w.u32le(uint32_t(marks.excluded.size()));
+    for (int32_t index : marks.excluded)
+        w.i32le(index);
+
+    std::vector<uint8_t> block;
+    ByteWriter b(block);
+    b.bytes(kMarksTag, sizeof kMarksTag);
+    b.u32le(uint32_t(payload.size()));
+    b.bytes(payload.data(), payload.size());
+    b.u32le(crcOf(payload));
+    return block;
+}
+
+CellMarks readCellMarksBlock(std::span<const uint8_t> bytes, const MosaicSettings& s, size_t pathCount)
+{
+    if (bytes.size() < kMarksFrameBytes || !std::equal(kMarksTag, kMarksTag + sizeof kMarksTag, bytes.begin()))
+        return {};
+    try {
+        ByteReader r(bytes);
+        r.skip(sizeof kMarksTag);
+        const uint32_t length = r.u32le();
+        if (length != bytes.size() - kMarksFrameBytes)
+            return {};
+        const std::span<const uint8_t> payload = r.take(length);
+        if (r.u32le() != crcOf(payload))
+            return {};
+        ByteReader p(payload);
+        CellMarks marks;
+        const uint32_t locks = p.u32le();
+        if (locks > p.remaining() / 4)
+            return {};
+        for (uint32_t k = 0; k < locks; ++k) {
+            const CellRef cell{ p.u16le(), p.u16le() };
+            if (cell.col >= s.cols || cell.row >= s.rows)
+                return {};
+            marks.locked.insert(cell);
+        }
+        const uint32_t excluded = p.u32le();
+        if (excluded != p.remaining() / 4 || p.remaining() % 4 != 0)
+            return {};
+        for (uint32_t k = 0; k < excluded; ++k) {
+            const int32_t index = p.i32le();
+            if (index < 0 || size_t(index) >= pathCount)
+                return {};
+            marks.excluded.insert(index);
+        }
+        return marks;
+    } catch (const EReadError&) {
+        return {};
+    }
+}
+
+std::vector<uint8_t> buildProjectImage(MosaicJob& job, const ImageList& list, const CellMarks& marks)
 {
     const std::string text = joinTextLines(list.paths());
     if (text.size() > size_t(INT32_MAX) || job.workingSignatures.size() > size_t(INT32_MAX))
@@ -69,6 +143,10 @@ std::vector<uint8_t> buildProjectImage(MosaicJob& job, const ImageList& list)
     std::copy(job.workingSignatures.begin(), job.workingSignatures.end(), p);
     p += job.workingSignatures.size();
     job.placementGrid.writeTo(p);
+    if (!marks.empty()) {
+        const std::vector<uint8_t> block = cellMarksBlock(marks);
+        image.insert(image.end(), block.begin(), block.end());
+    }
     return image;
 }
 
@@ -77,9 +155,9 @@ void writeProjectImage(const std::string& fileName, const std::vector<uint8_t>& 
     writeWholeFile(fileName, image);
 }
 
-void saveProject(const std::string& fileName, MosaicJob& job, const ImageList& list)
+void saveProject(const std::string& fileName, MosaicJob& job, const ImageList& list, const CellMarks& marks)
 {
-    writeProjectImage(fileName, buildProjectImage(job, list));
+    writeProjectImage(fileName, buildProjectImage(job, list, marks));
 }
 
 ProjectContents parseProject(std::span<const uint8_t> bytes)
@@ -105,6 +183,7 @@ ProjectContents parseProject(std::span<const uint8_t> bytes)
     out.placementGrid = std::make_unique<PlacementGrid>();
     out.placementGrid->readFrom(r.take(kPlacementGridBytes).data());
     checkPlacement(out.settings, *out.placementGrid);
+    out.marks = readCellMarksBlock(r.rest(), out.settings, out.paths.size());
     return out;
 }
 

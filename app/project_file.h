@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/cell_edit.h"
 #include "engine/mosaic_job.h"
 #include "wizard/image_list.h"
 
@@ -23,17 +24,30 @@ struct ProjectContents {
     std::vector<std::string> paths;
     std::vector<uint8_t> workingSignatures;
     std::unique_ptr<PlacementGrid> placementGrid;
+    /// Locks and exclusions of an edited mosaic, from the block after the
+    /// placement table; empty when the file has none or a damaged one.
+    CellMarks marks;
 };
 
+/// The block after the placement table that keeps an edited mosaic's locks
+/// and exclusions: a tag, the length of what follows, the counts and
+/// entries, and a CRC-32 of them.
+std::vector<uint8_t> cellMarksBlock(const CellMarks& marks);
+/// The marks of a block that fills `bytes` exactly, fits the job (cells
+/// inside its grid, pictures inside its ImageList) and passes its check;
+/// otherwise none.
+CellMarks readCellMarksBlock(std::span<const uint8_t> bytes, const MosaicSettings& settings, size_t pathCount);
+
 /// Sets savedSignatureBytes and savedFileListBytes in the job (they stay set
-/// even when nothing is written afterwards) and returns the file image.
-std::vector<uint8_t> buildProjectImage(MosaicJob& job, const ImageList& list);
+/// even when nothing is written afterwards) and returns the file image,
+/// followed by the marks' block when there are marks.
+std::vector<uint8_t> buildProjectImage(MosaicJob& job, const ImageList& list, const CellMarks& marks = {});
 
 /// Writes a file image through a temporary file and a rename.
 void writeProjectImage(const std::string& fileName, const std::vector<uint8_t>& image);
 
 /// buildProjectImage then writeProjectImage.
-void saveProject(const std::string& fileName, MosaicJob& job, const ImageList& list);
+void saveProject(const std::string& fileName, MosaicJob& job, const ImageList& list, const CellMarks& marks = {});
 
 /// Parses a file image. A file whose lengths are negative or run past its
 /// end, that is too short for its blocks, or whose grid, cell sizes, source

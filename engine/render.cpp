@@ -335,17 +335,9 @@ void drawCells(MosaicJob& job, Random& random, RenderHost& host, const RenderOpt
                     std::memcpy(cellRaster.RowPointer(y), scaled.ScanLine(y), cellRowBytes);
                 cache.done(k, cell);
             }
-            if (!s.colorEnhanceOff) {
-                const int red = negated(p.redOffset);
-                if (s.sourceMono)
-                    adjustColours(cellRaster, red, red, red, s.monoCells);
-                else
-                    adjustColours(cellRaster, red, negated(p.greenOffset), negated(p.blueOffset), s.monoCells);
-            }
             const bool upsideDown = s.allowVFlip && random.next(9) > 4;
             const bool mirrored = s.allowHFlip && random.next(9) > 4;
-            if (upsideDown || mirrored)
-                cellRaster.Mirror(mirrored, upsideDown);
+            finishCellPicture(cellRaster, s, p, upsideDown, mirrored);
 
             std::lock_guard lock(job.mosaicImageLock);
             const size_t left = size_t(c) * size_t(s.cellWidth) * 3;
@@ -376,6 +368,24 @@ TRect cellSourceRect(int width, int height, int cellWidth, int cellHeight, bool 
         return TRect{sides, 0, width - sides, height};
     }
     return TRect{0, 0, width, height};
+}
+
+TDIB scaledCellPicture(const std::string& path, const MosaicSettings& settings)
+{
+    return loadScaledPicture(path, settings.cellWidth, settings.cellHeight, settings.stretchCells);
+}
+
+void finishCellPicture(TDIB& cell, const MosaicSettings& s, const CellPlacement& p, bool upsideDown, bool mirrored)
+{
+    if (!s.colorEnhanceOff) {
+        const int red = negated(p.redOffset);
+        if (s.sourceMono)
+            adjustColours(cell, red, red, red, s.monoCells);
+        else
+            adjustColours(cell, red, negated(p.greenOffset), negated(p.blueOffset), s.monoCells);
+    }
+    if (upsideDown || mirrored)
+        cell.Mirror(mirrored, upsideDown);
 }
 
 void renderMosaic(MosaicJob& job, Random& random, RenderHost& host, const RenderOptions& options)

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <string>
 #include <thread>
 
 #include "engine/mosaic_job.h"
@@ -24,6 +25,15 @@ struct RenderOptions {
 /// cellWidth × cellHeight: all of it when stretching, else the centred crop
 /// of the cell's aspect ratio.
 TRect cellSourceRect(int width, int height, int cellWidth, int cellHeight, bool stretchCells);
+
+/// The picture of a file scaled to the job's cell, before any colour shift.
+/// Raises when the file cannot be loaded.
+TDIB scaledCellPicture(const std::string& path, const MosaicSettings& settings);
+
+/// Shifts a scaled cell picture towards the cell's colour and flips it, the
+/// way a render finishes every cell.
+void finishCellPicture(TDIB& cell, const MosaicSettings& settings, const CellPlacement& placement,
+                       bool upsideDown, bool mirrored);
 
 /// Draws every cell of the job into job.mosaicImage, row by row, reporting
 /// through host; the flips draw from random. Never throws: a failure ends the render at the failing cell,

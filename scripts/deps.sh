@@ -3,7 +3,7 @@
 # Safe to run again: apt-get skips what is already there.
 set -euo pipefail
 pkgs=(cmake g++ make ccache pkg-config
-      libjpeg62-turbo-dev libjpeg-turbo-progs
+      libjpeg62-turbo-dev libjpeg-turbo-progs zlib1g-dev
       libspng-dev libwebp-dev libheif-dev
       qt6-base-dev libqt6svg6-dev
       libgtest-dev googletest libbenchmark-dev libcli11-dev
