@@ -11,6 +11,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QScreen>
@@ -21,6 +22,7 @@
 #include <QVBoxLayout>
 
 #include "app/project_file.h"
+#include "app/ui/cell_editor.h"
 #include "app/ui/form3.h"
 #include "app/ui/form4.h"
 #include "app/ui/form7.h"
@@ -106,6 +108,10 @@ TForm1::TForm1(Session& session, QWidget* parent)
 
     buildMenu();
     buildStatusBar();
+    cellEditor = new CellEditor(*this, m_session);
+    cellEditor->addMenu(menuBar(), menuBar()->findChild<QMenu*>(QStringLiteral("View1"))->menuAction());
+    connect(this, &TForm1::renderingChanged, cellEditor, &CellEditor::renderingChanged);
+    connect(this, &TForm1::renderEnded, cellEditor, &CellEditor::renderEnded);
 
     // 609 x 448 outside, unless the status bar's texts need more in this font
     resize(std::max(601, statusBar()->sizeHint().width()), 421);
@@ -364,6 +370,8 @@ void TForm1::clearAll()
         job.mosaicImage = m_blankRaster;
     }
     ddmainimg->update();
+    if (cellEditor)
+        cellEditor->mosaicCleared();
     if (Formnew)
         Formnew->resetSourcePreview();
     if (Form3)
@@ -492,7 +500,13 @@ void TForm1::refreshMatchError()
     m_matchErrorLegend->setVisible(map != nullptr);
 }
 
-void TForm1::resizeMosaicView(int width, int height) { ddmainimg->resize(width, height); }
+bool TForm1::isRendering() const { return m_render != nullptr || (cellEditor && cellEditor->isBusy()); }
+
+void TForm1::resizeMosaicView(int width, int height)
+{
+    cellEditor->mosaicCleared();
+    ddmainimg->resize(width, height);
+}
 
 void TForm1::repaintMosaicView() { ddmainimg->update(); }
 
@@ -504,8 +518,9 @@ void TForm1::refreshOverview()
 
 void TForm1::startRender()
 {
-    if (m_render)
+    if (isRendering())
         return;
+    cellEditor->jobReplaced();
     m_render = new RenderThread(prepareRender(m_session), this);
     connect(m_render, &RenderThread::progressed, this, &TForm1::onRenderProgress, Qt::QueuedConnection);
     connect(m_render, &RenderThread::repaintRequested, this, &TForm1::onRenderRepaint, Qt::QueuedConnection);

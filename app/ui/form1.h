@@ -22,6 +22,7 @@ class QToolButton;
 namespace tsx {
 
 struct Session;
+class CellEditor;
 class RenderThread;
 class TDXPaintBox;
 class TForm3;
@@ -81,6 +82,8 @@ public:
     QAction* Stats1 = nullptr;
     QAction* MissingColours1 = nullptr;  // "Missing Colours..."
     QAction* About1 = nullptr;
+    /// The Edit menu's commands on the finished mosaic's cells.
+    CellEditor* cellEditor = nullptr;
 
     // Handlers.
     void btnewClick();
@@ -111,7 +114,10 @@ public:
     /// Starts the render of the placed job on its own thread; the wizard's
     /// file list and source file are read now, not while rendering.
     void startRender() override;
-    bool isRendering() const { return m_render != nullptr; }
+    /// True while a render runs or changed cells are drawn.
+    bool isRendering() const;
+    /// Locks the job's commands while edited cells are drawn, as a render does.
+    void setEditRunning(bool running) { setRenderingUi(running); }
 
     // The rest of the wizard's host.
     void resizeMosaicView(int width, int height) override;

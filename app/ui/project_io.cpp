@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include "app/project_file.h"
+#include "app/ui/cell_editor.h"
 #include "app/ui/form1.h"
 #include "engine/mosaic_job.h"
 #include "raster/byte_io.h"
@@ -29,7 +30,7 @@ void saveProjectFromWindow(TForm1& window)
     if (window.isRendering())
         return;
     Session& session = window.session();
-    const std::vector<uint8_t> image = buildProjectImage(session.job, session.imageList);
+    const std::vector<uint8_t> image = buildProjectImage(session.job, session.imageList, window.cellEditor->marks());
     const QString fileName = getSaveFileName(&window, QString::fromLatin1(kProjectSaveTitle),
                                              QString::fromLatin1(kProjectFilter));
     if (fileName.isEmpty())
@@ -61,6 +62,7 @@ void loadProjectFile(TForm1& window, const QString& fileName)
     }
 
     MosaicJob& job = session.job;
+    CellMarks marks = std::move(contents.marks);
     commitProject(std::move(contents), job, session.imageList);
     // the status bar describes the loaded job even when its mosaic finds no room
     const SizeStatusTexts texts = sizeStatusTexts(job.settings);
@@ -87,8 +89,10 @@ void loadProjectFile(TForm1& window, const QString& fileName)
 
     window.refreshOverview();
     // a job saved before any mosaic was made has no cell to draw
-    if (job.settings.rows > 0 && job.settings.cols > 0)
+    if (job.settings.rows > 0 && job.settings.cols > 0) {
         window.startRender();
+        window.cellEditor->setMarks(std::move(marks));
+    }
 }
 
 }  // namespace tsx
