@@ -44,6 +44,17 @@ constexpr const char* kWhyNoSelection = "Select a cell first";
 // A report of cells that could not be drawn names this many.
 constexpr size_t kFailuresShown = 10;
 
+// One use more or fewer of a picture, in place: a selection may hold every
+// cell, and copying the signatures for each would be slow.
+void moveUse(std::vector<uint8_t>& signatures, int32_t index, int delta)
+{
+    if (index < 0 || size_t(index) >= signatureCount(signatures))
+        return;
+    CellSignature sig = signatureAt(signatures, size_t(index));
+    sig.useCount = int32_t(uint32_t(sig.useCount) + uint32_t(delta));
+    setSignatureAt(signatures, size_t(index), sig);
+}
+
 QString fileNameOf(const std::string& path) { return QFileInfo(QString::fromLocal8Bit(path.c_str())).fileName(); }
 
 }  // namespace
@@ -85,10 +96,12 @@ protected:
                     painter.drawRect(QRect(cell.right() - side + 1, cell.top(), side - 1, side - 1));
                 }
                 if (m_editor.m_selection.count({ c, r })) {
+                    // dark and light together show on any picture
                     painter.setPen(QPen(Qt::black, 1));
                     painter.drawRect(cell.adjusted(0, 0, -1, -1));
                     painter.setPen(QPen(Qt::white, 1));
                     painter.drawRect(cell.adjusted(1, 1, -2, -2));
+                    painter.drawRect(cell.adjusted(2, 2, -3, -3));
                 }
             }
         }
@@ -463,7 +476,8 @@ void CellEditor::nextCandidate()
         CellPlacement& record = job.placementGrid.at(cell.col, cell.row);
         const CellChange change{ cell, record, placementFor(job, cell, *colour, *next) };
         record = change.after;
-        job.workingSignatures = signaturesAfter(job.workingSignatures, { change });
+        moveUse(job.workingSignatures, change.before.imageIndex, -1);
+        moveUse(job.workingSignatures, change.after.imageIndex, 1);
         changes.push_back(change);
     }
     for (auto it = changes.rbegin(); it != changes.rend(); ++it)
