@@ -134,6 +134,9 @@ TForm1::TForm1(Session& session, QWidget* parent)
 
 TForm1::~TForm1()
 {
+    // the view goes before the editor that watches it
+    if (cellEditor)
+        ddmainimg->removeEventFilter(cellEditor);
     if (m_render) {
         // the render cannot be interrupted; the job it reads outlives us
         m_render->wait();

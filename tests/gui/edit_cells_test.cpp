@@ -306,6 +306,16 @@ private slots:
         QVERIFY(mosaicPixels() == pixels);
         QVERIFY(!editor().history().canUndo());
 
+        // while changed cells are drawn the job's commands wait as for a render
+        QSignalSpy finished(&editor(), &CellEditor::editFinished);
+        command(QStringLiteral("Re-place Unlocked Cells"))->trigger();
+        QVERIFY(editor().isBusy());
+        QVERIFY(Form1->isRendering());
+        QVERIFY(!Form1->sbload->isEnabled() && !Form1->sbsavem->isEnabled() && !Form1->sbcls->isEnabled());
+        QCOMPARE(command(QStringLiteral("Undo"))->statusTip(), QStringLiteral("Not while changed cells are being drawn"));
+        QVERIFY(finished.wait(30000));
+        QVERIFY(Form1->sbload->isEnabled());
+
         // Clear all leaves the blank picture, which has no cells to edit
         Form1->sbcls->click();
         QVERIFY(editor().selection().empty());
