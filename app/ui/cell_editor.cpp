@@ -1,8 +1,10 @@
 #include "app/ui/cell_editor.h"
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
 #include <mutex>
+#include <thread>
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -10,6 +12,9 @@
 #include <QDialogButtonBox>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QIcon>
+#include <QImage>
+#include <QPixmap>
 #include <QKeySequence>
 #include <QLabel>
 #include <QListWidget>
@@ -25,6 +30,7 @@
 
 #include "app/ui/cell_panel.h"
 #include "app/ui/form1.h"
+#include "imageio/picture.h"
 #include "raster/errors.h"
 #include "raster/ui/dxpaintbox.h"
 #include "widgets/dialogs.h"
@@ -53,6 +59,46 @@ void moveUse(std::vector<uint8_t>& signatures, int32_t index, int delta)
     CellSignature sig = signatureAt(signatures, size_t(index));
     sig.useCount = int32_t(uint32_t(sig.useCount) + uint32_t(delta));
     setSignatureAt(signatures, size_t(index), sig);
+}
+
+constexpr int kThumbnailSide = 48;
+
+// A picture shrunk to fit a thumbnail, or a null image when it cannot be read.
+QImage thumbnailOf(const std::string& path)
+{
+    try {
+        TPicture picture;
+        LoadPicture(path, picture);
+        const TGraphic* graphic = picture.Graphic();
+        const TDIB* source = graphic ? graphic->PixelRaster() : nullptr;
+        if (!source || source->IsEmpty())
+            return {};
+        TDIB converted;
+        if (source->BitCount() != 24) {
+            converted = *source;
+            converted.ChangeBitCount(24);
+            source = &converted;
+        }
+        const int w = source->Width(), h = source->Height();
+        const int tw = w >= h ? kThumbnailSide : std::max(1, kThumbnailSide * w / h);
+        const int th = w >= h ? std::max(1, kThumbnailSide * h / w) : kThumbnailSide;
+        TDIB small;
+        small.Allocate(tw, th, 24);
+        stretchAreaAverage(*source, TRect{ 0, 0, w, h }, small, TRect{ 0, 0, tw, th });
+        QImage image(tw, th, QImage::Format_RGB888);
+        for (int y = 0; y < th; ++y) {
+            const uint8_t* from = small.ScanLine(y);
+            uchar* to = image.scanLine(y);
+            for (int x = 0; x < tw; ++x, from += 3, to += 3) {
+                to[0] = from[2];
+                to[1] = from[1];
+                to[2] = from[0];
+            }
+        }
+        return image;
+    } catch (...) {
+        return {};
+    }
 }
 
 QString fileNameOf(const std::string& path) { return QFileInfo(QString::fromLocal8Bit(path.c_str())).fileName(); }
@@ -499,11 +545,37 @@ int CellEditor::defaultChooser(QWidget* parent, int current)
     auto* list = new QListWidget(&dialog);
     list->setObjectName(QStringLiteral("pictureList"));
     list->setAccessibleName(QStringLiteral("Pictures"));
+    list->setIconSize(QSize(kThumbnailSide, kThumbnailSide));
+    list->setUniformItemSizes(true);
     const int n = pictureCount();
+    const std::vector<std::string> paths(m_session.imageList.paths().begin(), m_session.imageList.paths().begin() + n);
     for (int i = 0; i < n; ++i) {
-        auto* item = new QListWidgetItem(fileNameOf(m_session.imageList.path(i)), list);
-        item->setToolTip(QString::fromLocal8Bit(m_session.imageList.path(i).c_str()));
+        auto* item = new QListWidgetItem(fileNameOf(paths[size_t(i)]), list);
+        item->setToolTip(QString::fromLocal8Bit(paths[size_t(i)].c_str()));
     }
+    // thumbnails are made on a worker and put in as they come, so a long
+    // ImageList opens at once and the dialog stays responsive
+    std::atomic<bool> stop{ false };
+    std::thread thumbnails([&stop, &paths, list] {
+        for (size_t i = 0; i < paths.size() && !stop; ++i) {
+            QImage image = thumbnailOf(paths[i]);
+            if (image.isNull())
+                continue;
+            QMetaObject::invokeMethod(list, [list, i, image] {
+                if (QListWidgetItem* item = list->item(int(i)))
+                    item->setIcon(QIcon(QPixmap::fromImage(image)));
+            }, Qt::QueuedConnection);
+        }
+    });
+    struct Join {
+        std::atomic<bool>& stop;
+        std::thread& thread;
+        ~Join()
+        {
+            stop = true;
+            thread.join();
+        }
+    } join{ stop, thumbnails };
     auto* preview = new PicturePreview(&dialog);
     connect(list, &QListWidget::currentRowChanged, preview, [this, preview](int i) {
         if (i >= 0)

@@ -11,6 +11,7 @@
 #include <QContextMenuEvent>
 #include <QFile>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -274,6 +275,32 @@ private slots:
         QVERIFY(mosaicPixels() == edited);
         // a render starts a new history
         QVERIFY(!editor().history().canUndo());
+    }
+
+    void choosePictureListsEveryPictureWithItsThumbnail()
+    {
+        QTemporaryDir dir;
+        const std::vector<std::string> paths = setUpMosaic(dir);
+        ScriptedDialogs dialogs;
+        QVERIFY(renderToEnd());
+        editor().select({ { 2, 2 } });
+        int listed = 0;
+        bool thumbnails = false;
+        QTimer::singleShot(0, [&] {
+            QWidget* dialog = QApplication::activeModalWidget();
+            auto* list = dialog ? dialog->findChild<QListWidget*>(QStringLiteral("pictureList")) : nullptr;
+            if (!list)
+                return;
+            listed = list->count();
+            QCOMPARE(list->currentRow(), pictureAt(2, 2));
+            thumbnails = QTest::qWaitFor([&] { return !list->item(kPictures - 1)->icon().isNull(); }, 10000);
+            list->setCurrentRow(kPictures - 1);
+            QMetaObject::invokeMethod(dialog, "accept");
+        });
+        QVERIFY(runCommand(QString::fromUtf8("Choose Picture…")));
+        QCOMPARE(listed, kPictures);
+        QVERIFY(thumbnails);
+        QCOMPARE(pictureAt(2, 2), kPictures - 1);
     }
 
     void commandsWaitForARenderAndAGonePictureLeavesItsCell()
