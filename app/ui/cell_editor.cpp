@@ -14,7 +14,6 @@
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QImage>
-#include <QPixmap>
 #include <QKeySequence>
 #include <QLabel>
 #include <QListWidget>
@@ -23,6 +22,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPaintEvent>
+#include <QPixmap>
 #include <QStatusBar>
 #include <QThread>
 #include <QToolTip>
@@ -267,7 +267,17 @@ void CellEditor::jobReplaced()
     updateActions();
 }
 
-void CellEditor::mosaicCleared() { jobReplaced(); }
+void CellEditor::mosaicCleared()
+{
+    // the job stays as it was, and with it its locks and exclusions, which a
+    // project saved now keeps; only the pixels to edit are gone
+    m_history.clear();
+    m_selection.clear();
+    m_rendered = false;
+    m_overlay->update();
+    updatePanel();
+    updateActions();
+}
 
 void CellEditor::setMarks(CellMarks marks)
 {

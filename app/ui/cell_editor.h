@@ -41,7 +41,8 @@ public:
     // The window tells it what happens to the job.
     /// A render of a new or loaded job starts: history, marks and selection go.
     void jobReplaced();
-    /// The mosaic view was cleared: nothing can be edited until a render.
+    /// The mosaic view was cleared: nothing can be edited until a render;
+    /// the marks stay with the job.
     void mosaicCleared();
     /// Locks and exclusions that came with a loaded project.
     void setMarks(CellMarks marks);

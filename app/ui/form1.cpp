@@ -507,7 +507,8 @@ bool TForm1::isRendering() const { return m_render != nullptr || (cellEditor && 
 
 void TForm1::resizeMosaicView(int width, int height)
 {
-    cellEditor->mosaicCleared();
+    // the wizard sizes the view for a new grid
+    cellEditor->jobReplaced();
     ddmainimg->resize(width, height);
 }
 
