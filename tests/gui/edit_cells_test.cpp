@@ -393,7 +393,9 @@ private slots:
         for (const UsageEntry& e : countUsage(mosaicJob().settings, mosaicJob().placementGrid))
             QCOMPARE(e.count, counted[e.imageIndex]);
 
+        // Clear all keeps the job, and with it its marks
         Form1->sbcls->click();
+        QVERIFY(editor().marks() == marks);
         dialogs.fileAnswers.push_back(editedFile);
         QSignalSpy ended(Form1, &TForm1::renderEnded);
         Form1->LoadMosaic1->trigger();
