@@ -25,6 +25,7 @@
 #include <QPixmap>
 #include <QStatusBar>
 #include <QThread>
+#include <QTimer>
 #include <QToolTip>
 #include <QVBoxLayout>
 
@@ -559,8 +560,13 @@ int CellEditor::defaultChooser(QWidget* parent, int current)
     list->setUniformItemSizes(true);
     const int n = pictureCount();
     const std::vector<std::string> paths(m_session.imageList.paths().begin(), m_session.imageList.paths().begin() + n);
+    // every row as high as a thumbnail from the start, so rows keep their
+    // places while the thumbnails come in
+    QPixmap blank(kThumbnailSide, kThumbnailSide);
+    blank.fill(Qt::transparent);
+    const QIcon placeholder(blank);
     for (int i = 0; i < n; ++i) {
-        auto* item = new QListWidgetItem(fileNameOf(paths[size_t(i)]), list);
+        auto* item = new QListWidgetItem(placeholder, fileNameOf(paths[size_t(i)]), list);
         item->setToolTip(QString::fromLocal8Bit(paths[size_t(i)].c_str()));
     }
     // thumbnails are made on a worker and put in as they come, so a long
@@ -601,8 +607,11 @@ int CellEditor::defaultChooser(QWidget* parent, int current)
     connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     connect(list, &QListWidget::itemDoubleClicked, &dialog, &QDialog::accept);
-    if (current >= 0 && current < n)
+    if (current >= 0 && current < n) {
         list->setCurrentRow(current);
+        // once laid out, so the cell's own picture is in sight
+        QTimer::singleShot(0, list, [list] { list->scrollToItem(list->currentItem(), QAbstractItemView::PositionAtCenter); });
+    }
     dialog.resize(520, 360);
     if (dialog.exec() != QDialog::Accepted)
         return -1;
