@@ -308,7 +308,7 @@ CellFlips drawFlips(const MosaicSettings& s, Random& random)
 }
 
 RedrawnCells redrawCells(const MosaicJob& job, Random& random, const std::vector<std::string>& paths,
-                         std::vector<CellChange> changes)
+                         std::vector<CellChange> changes, const std::function<void(size_t, size_t)>& progress)
 {
     const MosaicSettings& s = job.settings;
     const size_t entryBytes = size_t(TDIB::widthBytesFor(s.cellWidth, 24)) * size_t(std::max(s.cellHeight, 0));
@@ -319,7 +319,11 @@ RedrawnCells redrawCells(const MosaicJob& job, Random& random, const std::vector
     std::unordered_map<std::string, Scaled> cache;
     size_t cachedBytes = 0;
     RedrawnCells out;
-    for (CellChange& change : changes) {
+    const size_t step = std::max<size_t>(1, changes.size() / 100);
+    for (size_t done = 0; done < changes.size(); ++done) {
+        CellChange& change = changes[done];
+        if (progress && done % step == 0)
+            progress(done, changes.size());
         const CellFlips flips = drawFlips(s, random);
         const int32_t index = change.after.imageIndex;
         std::string path;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <compare>
+#include <functional>
 #include <cstdint>
 #include <optional>
 #include <set>
@@ -105,7 +106,9 @@ struct RedrawnCells {
     /// and what failed (naming the file). Those cells are left out above.
     std::vector<std::string> failures;
 };
+/// progress, when given, hears how many of the cells are drawn, now and then.
 RedrawnCells redrawCells(const MosaicJob& job, Random& random, const std::vector<std::string>& paths,
-                         std::vector<CellChange> changes);
+                         std::vector<CellChange> changes,
+                         const std::function<void(size_t done, size_t total)>& progress = {});
 
 }  // namespace tsx

@@ -541,7 +541,7 @@ void CellEditor::nextCandidate()
         job.placementGrid.at(it->cell.col, it->cell.row) = it->before;
     job.workingSignatures = signatures;
     if (changes.empty()) {
-        m_window.statusBar()->showMessage(QStringLiteral("The selected cells have no other candidate"), 4000);
+        hoverLabel->setText(QStringLiteral("The selected cells have no other candidate"));
         return;
     }
     startEdit(QStringLiteral("Next Candidate"), m_marks, [changes] { return changes; });
@@ -713,9 +713,16 @@ void CellEditor::startEdit(const QString& name, CellMarks marksAfter, std::funct
     Random& random = m_session.random;
     // The job does not change while the worker reads it: every command that
     // could change it is off until finishEdit.
-    m_worker = QThread::create([pending, &job, &random] {
+    // told in the status bar's own field, which leaves the job's panels in sight
+    QLabel* status = hoverLabel;
+    const QString drawing = name + QStringLiteral(": drawing the changed cells…");
+    m_worker = QThread::create([pending, &job, &random, status, drawing] {
+        auto progress = [status, drawing](size_t done, size_t total) {
+            const QString text = drawing + QStringLiteral(" %1%").arg(done * 100 / std::max<size_t>(total, 1));
+            QMetaObject::invokeMethod(status, [status, text] { status->setText(text); }, Qt::QueuedConnection);
+        };
         try {
-            pending->redrawn = redrawCells(job, random, pending->paths, pending->compute());
+            pending->redrawn = redrawCells(job, random, pending->paths, pending->compute(), progress);
             std::lock_guard<std::mutex> lock(job.mosaicImageLock);
             for (const CellChange& change : pending->redrawn.changes)
                 pending->pixelsBefore.push_back(copyCellPixels(job, change.cell));
@@ -728,7 +735,7 @@ void CellEditor::startEdit(const QString& name, CellMarks marksAfter, std::funct
     connect(m_worker, &QThread::finished, this, &CellEditor::finishEdit, Qt::QueuedConnection);
     m_window.setEditRunning(true);
     updateActions();
-    m_window.statusBar()->showMessage(name + QStringLiteral(": drawing the changed cells…"));
+    status->setText(drawing);
     m_worker->start();
 }
 
@@ -741,7 +748,7 @@ void CellEditor::finishEdit()
     m_worker = nullptr;
     std::unique_ptr<Pending> pending = std::move(m_pending);
     m_window.setEditRunning(false);
-    m_window.statusBar()->clearMessage();
+    hoverLabel->clear();
     runGuarded(&m_window, [&] {
         if (!pending->error.empty())
             throw Error(pending->error);
@@ -759,7 +766,7 @@ void CellEditor::finishEdit()
             applyEditStep(job, m_marks, step, true);
             m_history.push(std::move(step));
         } else if (pending->redrawn.failures.empty()) {
-            m_window.statusBar()->showMessage(QStringLiteral("Nothing changed"), 4000);
+            hoverLabel->setText(QStringLiteral("Nothing changed"));
         }
         afterChange();
         const std::vector<std::string>& failures = pending->redrawn.failures;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -126,7 +127,13 @@ TEST_F(CellEditTest, ARedrawnCellHasThePixelsOfTheFullRender)
                 all.push_back({ { c, r }, m_job->placementGrid.at(c, r), m_job->placementGrid.at(c, r) });
         Random replay;
         replay.setState(99);
-        const RedrawnCells redrawn = redrawCells(*m_job, replay, m_paths, all);
+        std::vector<size_t> told;
+        const RedrawnCells redrawn = redrawCells(*m_job, replay, m_paths, all, [&](size_t done, size_t total) {
+            EXPECT_EQ(total, all.size());
+            told.push_back(done);
+        });
+        ASSERT_FALSE(told.empty());
+        EXPECT_TRUE(std::is_sorted(told.begin(), told.end()) && told.back() < all.size());
         ASSERT_TRUE(redrawn.failures.empty());
         ASSERT_EQ(redrawn.pixels.size(), all.size());
         for (size_t k = 0; k < all.size(); ++k)
