@@ -47,11 +47,12 @@ bash scripts/fuzz.sh "$TESSERIX_FUZZ_SECONDS"
 stage "thread sanitizer build"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSERIX_WERROR=$werror \
   -DTESSERIX_SANITIZE=thread -DTESSERIX_BENCH=OFF >/dev/null
-cmake --build build-tsan -j"$jobs" --target tesserix_render_tests reliability_render_load_test
+cmake --build build-tsan -j"$jobs" --target tesserix_render_tests reliability_render_load_test edit_cells_test
 stage "thread sanitizer tests"
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp"
 build-tsan/tests/tesserix_render_tests
 QT_NO_GLIB=1 QT_QPA_PLATFORM=offscreen build-tsan/tests/reliability_render_load_test
+QT_NO_GLIB=1 QT_QPA_PLATFORM=offscreen build-tsan/tests/edit_cells_test
 unset TSAN_OPTIONS
 stage done
 echo "all stages passed"

@@ -24,7 +24,6 @@
 #include <QPaintEvent>
 #include <QPixmap>
 #include <QStatusBar>
-#include <QThread>
 #include <QTimer>
 #include <QToolTip>
 #include <QVBoxLayout>
@@ -211,17 +210,20 @@ CellEditor::CellEditor(TForm1& window, Session& session)
     action(Redo1, "Redo1", "Re&do", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), &CellEditor::redo);
 
     pictureChooser = [this](QWidget* parent, int current) { return defaultChooser(parent, current); };
+    connect(this, &CellEditor::workerDone, this, &CellEditor::finishEdit, Qt::QueuedConnection);
+    connect(this, &CellEditor::drawingProgressed, this, [this](int percent) {
+        if (isBusy())
+            hoverLabel->setText(m_drawingText + QStringLiteral(" %1%").arg(percent));
+    }, Qt::QueuedConnection);
     updateActions();
 }
 
 CellEditor::~CellEditor()
 {
-    if (m_worker) {
-        // the worker reads the session, which outlives the window
-        m_worker->disconnect(this);
-        m_worker->wait();
-        delete m_worker;
-    }
+    // the worker reads the session, which outlives the window; what it
+    // reports after this is not delivered
+    if (m_worker.joinable())
+        m_worker.join();
 }
 
 void CellEditor::addMenu(QMenuBar* bar, QAction* before)
@@ -572,15 +574,15 @@ int CellEditor::defaultChooser(QWidget* parent, int current)
     // thumbnails are made on a worker and put in as they come, so a long
     // ImageList opens at once and the dialog stays responsive
     std::atomic<bool> stop{ false };
-    std::thread thumbnails([&stop, &paths, list] {
+    connect(this, &CellEditor::thumbnailMade, list, [list](int at, const QImage& image) {
+        if (QListWidgetItem* item = list->item(at))
+            item->setIcon(QIcon(QPixmap::fromImage(image)));
+    }, Qt::QueuedConnection);
+    std::thread thumbnails([this, &stop, &paths] {
         for (size_t i = 0; i < paths.size() && !stop; ++i) {
-            QImage image = thumbnailOf(paths[i]);
-            if (image.isNull())
-                continue;
-            QMetaObject::invokeMethod(list, [list, i, image] {
-                if (QListWidgetItem* item = list->item(int(i)))
-                    item->setIcon(QIcon(QPixmap::fromImage(image)));
-            }, Qt::QueuedConnection);
+            const QImage image = thumbnailOf(paths[i]);
+            if (!image.isNull())
+                emit thumbnailMade(int(i), image);
         }
     });
     struct Join {
@@ -711,15 +713,17 @@ void CellEditor::startEdit(const QString& name, CellMarks marksAfter, std::funct
     Pending* pending = m_pending.get();
     MosaicJob& job = m_session.job;
     Random& random = m_session.random;
+    // Progress goes to the status bar's own field, which leaves the job's
+    // panels in sight; the worker emits, Qt carries the figure over.
+    m_drawingText = name + QStringLiteral(": drawing the changed cells…");
+    hoverLabel->setText(m_drawingText);
     // The job does not change while the worker reads it: every command that
     // could change it is off until finishEdit.
-    // told in the status bar's own field, which leaves the job's panels in sight
-    QLabel* status = hoverLabel;
-    const QString drawing = name + QStringLiteral(": drawing the changed cells…");
-    m_worker = QThread::create([pending, &job, &random, status, drawing] {
-        auto progress = [status, drawing](size_t done, size_t total) {
-            const QString text = drawing + QStringLiteral(" %1%").arg(done * 100 / std::max<size_t>(total, 1));
-            QMetaObject::invokeMethod(status, [status, text] { status->setText(text); }, Qt::QueuedConnection);
+    // A thread of the standard library, whose join orders what the worker
+    // wrote before everything finishEdit reads.
+    m_worker = std::thread([this, pending, &job, &random] {
+        auto progress = [this](size_t done, size_t total) {
+            emit drawingProgressed(int(done * 100 / std::max<size_t>(total, 1)));
         };
         try {
             pending->redrawn = redrawCells(job, random, pending->paths, pending->compute(), progress);
@@ -731,21 +735,17 @@ void CellEditor::startEdit(const QString& name, CellMarks marksAfter, std::funct
         } catch (const std::exception& ex) {
             pending->error = ex.what();
         }
+        emit workerDone();
     });
-    connect(m_worker, &QThread::finished, this, &CellEditor::finishEdit, Qt::QueuedConnection);
     m_window.setEditRunning(true);
     updateActions();
-    status->setText(drawing);
-    m_worker->start();
 }
 
 void CellEditor::finishEdit()
 {
-    if (!m_worker)
+    if (!m_worker.joinable())
         return;
-    m_worker->wait();
-    delete m_worker;
-    m_worker = nullptr;
+    m_worker.join();
     std::unique_ptr<Pending> pending = std::move(m_pending);
     m_window.setEditRunning(false);
     hoverLabel->clear();

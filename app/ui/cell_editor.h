@@ -6,8 +6,10 @@
 #include <functional>
 #include <memory>
 #include <set>
+#include <thread>
 #include <vector>
 
+#include <QImage>
 #include <QObject>
 #include <QPoint>
 #include <QString>
@@ -19,7 +21,6 @@ class QAction;
 class QLabel;
 class QMenu;
 class QMenuBar;
-class QThread;
 class QWidget;
 
 namespace tsx {
@@ -55,7 +56,7 @@ public:
     /// Selects cells; with add, keeps the ones selected already.
     void select(const std::vector<CellRef>& cells, bool add = false);
     /// True while changed cells are drawn in the background.
-    bool isBusy() const { return m_worker != nullptr; }
+    bool isBusy() const { return m_worker.joinable(); }
     /// True when the mosaic shown is the job's, drawn, and nothing runs.
     bool canEdit() const;
     /// What hovering over the cell tells: column, row, file name, distance.
@@ -90,6 +91,12 @@ public:
 signals:
     /// Changed cells were drawn and put into the mosaic (or could not be).
     void editFinished();
+    /// Told from the worker while it draws: percent of the changed cells.
+    void drawingProgressed(int percent);
+    /// Told from the worker as its last act.
+    void workerDone();
+    /// Told from the thread that makes Choose Picture's thumbnails.
+    void thumbnailMade(int row, const QImage& image);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -123,8 +130,9 @@ private:
     bool m_rendered = false;
     bool m_rendering = false;
     Overlay* m_overlay = nullptr;
-    QThread* m_worker = nullptr;
+    std::thread m_worker;
     std::unique_ptr<Pending> m_pending;
+    QString m_drawingText;
 };
 
 }  // namespace tsx
