@@ -819,6 +819,7 @@ void CellEditor::redo()
 
 void CellEditor::afterChange()
 {
+    emit cellsChanged();
     m_window.ddmainimg->update();
     m_overlay->update();
     m_window.refreshOverview();

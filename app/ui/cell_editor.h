@@ -91,6 +91,8 @@ public:
 signals:
     /// Changed cells were drawn and put into the mosaic (or could not be).
     void editFinished();
+    /// The records of some cells changed (an edit, an undo or a redo).
+    void cellsChanged();
     /// Told from the worker while it draws: percent of the changed cells.
     void drawingProgressed(int percent);
     /// Told from the worker as its last act.

@@ -112,6 +112,8 @@ TForm1::TForm1(Session& session, QWidget* parent)
     cellEditor->addMenu(menuBar(), menuBar()->findChild<QMenu*>(QStringLiteral("View1"))->menuAction());
     connect(this, &TForm1::renderingChanged, cellEditor, &CellEditor::renderingChanged);
     connect(this, &TForm1::renderEnded, cellEditor, &CellEditor::renderEnded);
+    // the shading follows the edited records
+    connect(cellEditor, &CellEditor::cellsChanged, this, [this] { refreshMatchError(); });
 
     // 609 x 448 outside, unless the status bar's texts need more in this font
     resize(std::max(601, statusBar()->sizeHint().width()), 421);
