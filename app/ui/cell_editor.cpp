@@ -135,12 +135,6 @@ protected:
         for (int r = r0; r <= r1; ++r) {
             for (int c = c0; c <= c1; ++c) {
                 const QRect cell(c * s.cellWidth, r * s.cellHeight, s.cellWidth, s.cellHeight);
-                if (m_editor.m_marks.locked.count({ c, r })) {
-                    const int side = std::max(4, std::min(s.cellWidth, s.cellHeight) / 4);
-                    painter.fillRect(QRect(cell.right() - side + 1, cell.top(), side, side), QColor(255, 190, 0));
-                    painter.setPen(Qt::black);
-                    painter.drawRect(QRect(cell.right() - side + 1, cell.top(), side - 1, side - 1));
-                }
                 if (m_editor.m_selection.count({ c, r })) {
                     // dark and light together show on any picture
                     painter.setPen(QPen(Qt::black, 1));
@@ -148,6 +142,13 @@ protected:
                     painter.setPen(QPen(Qt::white, 1));
                     painter.drawRect(cell.adjusted(1, 1, -2, -2));
                     painter.drawRect(cell.adjusted(2, 2, -3, -3));
+                }
+                // over the outline, so a selected locked cell still shows it
+                if (m_editor.m_marks.locked.count({ c, r })) {
+                    const int side = std::max(4, std::min(s.cellWidth, s.cellHeight) / 4);
+                    painter.fillRect(QRect(cell.right() - side + 1, cell.top(), side, side), QColor(255, 190, 0));
+                    painter.setPen(Qt::black);
+                    painter.drawRect(QRect(cell.right() - side + 1, cell.top(), side - 1, side - 1));
                 }
             }
         }
