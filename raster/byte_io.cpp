@@ -97,6 +97,21 @@ void AtomicFileWriter::write(const void* data, size_t size)
     }
 }
 
+void AtomicFileWriter::writeAt(uint64_t offset, const void* data, size_t size)
+{
+    const auto* p = static_cast<const uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t n = ::pwrite(m_fd, p, size, off_t(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw EFCreateError(formatMessage(msg::kCannotCreate, m_fileName.c_str()));
+        p += n;
+        offset += uint64_t(n);
+        size -= static_cast<size_t>(n);
+    }
+}
+
 void AtomicFileWriter::commit()
 {
     if (m_tempName.empty()) {  // written in place: a device may refuse fsync

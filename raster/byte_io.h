@@ -141,6 +141,11 @@ public:
     AtomicFileWriter(const AtomicFileWriter&) = delete;
     AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
     void write(const void* data, size_t size);
+    // At a byte offset of the file, for layouts written out of order.
+    void writeAt(uint64_t offset, const void* data, size_t size);
+    // The open file, for libraries that write through a descriptor of their own (dup it).
+    int descriptor() const { return m_fd; }
+    const std::string& fileName() const { return m_fileName; }
     void commit();  // flush, fsync, rename over the target
 
 private:

@@ -4,7 +4,7 @@
 set -euo pipefail
 pkgs=(cmake g++ make ccache pkg-config
       libjpeg62-turbo-dev libjpeg-turbo-progs zlib1g-dev
-      libspng-dev libwebp-dev libheif-dev
+      libspng-dev libwebp-dev libheif-dev libtiff-dev
       qt6-base-dev libqt6svg6-dev
       libgtest-dev googletest libbenchmark-dev libcli11-dev
       clang libclang-rt-14-dev
