@@ -8,6 +8,8 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -110,16 +112,18 @@ public:
     ScaledPictureCache(const ScaledPictureCache&) = delete;
     ScaledPictureCache& operator=(const ScaledPictureCache&) = delete;
 
-    // The scaled picture of file k for cell number `cell`; stays valid until
-    // done(k, cell). Throws CellPictureError when the file failed.
-    const TDIB& acquire(size_t k, int cell)
+    // The scaled picture of file k for cell number `cell`, sharing the
+    // cache's pixels, which stay alive for the copy even when the cache drops
+    // them; several drawing threads may hold it at once. Call done(k, cell)
+    // after it. Throws CellPictureError when the file failed.
+    TDIB acquire(size_t k, int cell)
     {
         std::unique_lock lock(m_mutex);
         Entry& e = m_entries[k];
         for (;;) {
             switch (e.state) {
             case State::Ready:
-                e.lastTouched = cell;
+                e.lastTouched = std::max(e.lastTouched, cell);
                 return e.scaled;
             case State::Failed:
                 throw CellPictureError(e.error);
@@ -246,13 +250,15 @@ int negated(int32_t offset)
     return offset == std::numeric_limits<int32_t>::min() ? std::numeric_limits<int32_t>::max() : -offset;
 }
 
-void checkJob(const MosaicJob& job)
+void checkJob(const MosaicJob& job, bool banded)
 {
     const MosaicSettings& s = job.settings;
     if (s.rows < 1 || s.rows > kGridSide || s.cols < 1 || s.cols > kGridSide || s.cellWidth < 1 ||
         s.cellHeight < 1)
         throw EInvalidGraphicOperation(formatMessage("Cannot draw %d x %d cells of %d x %d pixels", s.cols,
                                                      s.rows, s.cellWidth, s.cellHeight));
+    if (banded)
+        return;  // the band is made to fit
     const TDIB& mosaic = job.mosaicImage;
     if (mosaic.BitCount() != 24 || int64_t(mosaic.Width()) < int64_t(s.cols) * s.cellWidth ||
         int64_t(mosaic.Height()) < int64_t(s.rows) * s.cellHeight)
@@ -261,10 +267,144 @@ void checkJob(const MosaicJob& job)
                                                      s.cellWidth, s.cellHeight));
 }
 
+struct Flips {
+    bool upsideDown = false;
+    bool mirrored = false;
+};
+
+// Draws cell row r's cells on several threads into target at pixel row
+// `top`. Each cell is made in a worker's own raster; the copies into the
+// target happen in cell order, so a cell that fails stops the row exactly
+// where a one-thread render stops: every cell before it drawn, none after.
+class RowDrawer {
+public:
+    RowDrawer(MosaicJob& job, ScaledPictureCache& cache, const std::vector<uint32_t>& cellFile, int threads)
+        : m_job(job), m_cache(cache), m_cellFile(cellFile), m_s(job.settings), m_threads(std::max(1, threads))
+    {
+        m_rasters.resize(size_t(m_threads));
+    }
+
+    // Returns the column of the first failing cell (cols when none failed)
+    // and leaves its failure in failure().
+    int draw(int r, const std::vector<Flips>& flips, TDIB& target, int top, bool locked)
+    {
+        m_row = r;
+        m_flips = &flips;
+        m_target = &target;
+        m_top = top;
+        m_locked = locked;
+        m_nextClaim = 0;
+        m_nextCommit = 0;
+        m_failedAt = m_s.cols;
+        m_stop = false;
+        m_failure = nullptr;
+        const int helpers = std::min(m_threads, m_s.cols) - 1;
+        std::vector<std::thread> workers;
+        workers.reserve(size_t(helpers));
+        for (int t = 1; t <= helpers; ++t) {
+            try {
+                workers.emplace_back([this, t] { work(m_rasters[size_t(t)]); });
+            } catch (const std::system_error&) {
+                break;  // fewer threads draw the same picture
+            }
+        }
+        work(m_job.cellRaster);
+        for (std::thread& t : workers)
+            t.join();
+        return m_failedAt;
+    }
+
+    std::exception_ptr failure() const { return m_failure; }
+
+private:
+    void work(TDIB& cellRaster)
+    {
+        const size_t cellRowBytes = size_t(m_s.cellWidth) * 3;
+        for (;;) {
+            if (m_stop.load())
+                return;
+            const int c = m_nextClaim.fetch_add(1);
+            if (c >= m_s.cols)
+                return;
+            std::exception_ptr failure;
+            try {
+                makeCell(c, cellRaster);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            std::unique_lock lock(m_mutex);
+            m_committed.wait(lock, [&] { return m_nextCommit == c; });
+            if (c < m_failedAt) {
+                if (!failure) {
+                    try {
+                        std::unique_lock<std::mutex> image(m_job.mosaicImageLock, std::defer_lock);
+                        if (m_locked)
+                            image.lock();
+                        const size_t left = size_t(c) * size_t(m_s.cellWidth) * 3;
+                        for (int y = 0; y < m_s.cellHeight; ++y)
+                            std::memcpy(m_target->RowPointer(m_top + y) + left, cellRaster.ScanLine(y),
+                                        cellRowBytes);
+                    } catch (...) {
+                        failure = std::current_exception();
+                    }
+                }
+                if (failure) {
+                    m_failedAt = c;
+                    m_failure = failure;
+                    m_stop = true;
+                }
+            }
+            ++m_nextCommit;
+            lock.unlock();
+            m_committed.notify_all();
+        }
+    }
+
+    // The cell's picture scaled, coloured and flipped, in cellRaster.
+    void makeCell(int c, TDIB& cellRaster)
+    {
+        const int cell = m_row * m_s.cols + c;
+        const CellPlacement p = m_job.placementGrid.at(c, m_row);
+        const size_t k = m_cellFile[size_t(cell)];
+        const size_t cellRowBytes = size_t(m_s.cellWidth) * 3;
+        {
+            const TDIB scaled = m_cache.acquire(k, cell);
+            cellRaster.PrepareForDrawing();
+            cellRaster.Allocate(m_s.cellWidth, m_s.cellHeight, 24);
+            for (int y = 0; y < m_s.cellHeight; ++y)
+                std::memcpy(cellRaster.RowPointer(y), scaled.ScanLine(y), cellRowBytes);
+        }
+        m_cache.done(k, cell);
+        const Flips f = (*m_flips)[size_t(c)];
+        finishCellPicture(cellRaster, m_s, p, f.upsideDown, f.mirrored);
+    }
+
+    MosaicJob& m_job;
+    ScaledPictureCache& m_cache;
+    const std::vector<uint32_t>& m_cellFile;
+    const MosaicSettings m_s;
+    const int m_threads;
+    std::vector<TDIB> m_rasters;  // [0] unused: the calling thread draws in the job's cellRaster
+
+    int m_row = 0;
+    const std::vector<Flips>* m_flips = nullptr;
+    TDIB* m_target = nullptr;
+    int m_top = 0;
+    bool m_locked = true;
+    std::atomic<int> m_nextClaim{0};
+    std::atomic<bool> m_stop{false};
+    std::mutex m_mutex;
+    std::condition_variable m_committed;
+    int m_nextCommit = 0;
+    int m_failedAt = 0;
+    std::exception_ptr m_failure;
+};
+
 void drawCells(MosaicJob& job, Random& random, RenderHost& host, const RenderOptions& options)
 {
     const MosaicSettings s = job.settings;
-    checkJob(job);
+    const bool banded = bool(options.bandFinished);
+    checkJob(job, banded);
 
     // One file number per distinct path, in the order the cells first use
     // them; every path is looked up here, once, on this thread.
@@ -318,34 +458,45 @@ void drawCells(MosaicJob& job, Random& random, RenderHost& host, const RenderOpt
     TDIB& cellRaster = job.cellRaster;
     cellRaster.PrepareForDrawing();
     cellRaster.Allocate(s.cellWidth, s.cellHeight, 24);
-    const size_t cellRowBytes = size_t(s.cellWidth) * 3;
 
-    int cell = 0;
+    int threads = options.drawThreads;
+    if (threads <= 0)
+        threads = int(std::max(1u, std::thread::hardware_concurrency()));
+    RowDrawer drawer(job, cache, cellFile, threads);
+
+    const int bandRows = banded ? std::clamp(options.bandRows, 1, s.rows) : s.rows;
+    TDIB band;
+    if (banded)
+        band.Allocate(s.cols * s.cellWidth, bandRows * s.cellHeight, 24);
+    TDIB& target = banded ? band : job.mosaicImage;
+
+    std::vector<Flips> flips(size_t(s.cols));
     for (int r = 0; r < s.rows; ++r) {
         host.progress(s.rows > 1 ? r * 100 / (s.rows - 1) : 100);
         host.repaint();
-        for (int c = 0; c < s.cols; ++c, ++cell) {
-            const CellPlacement p = job.placementGrid.at(c, r);
-            const size_t k = cellFile[size_t(cell)];
-            {
-                const TDIB& scaled = cache.acquire(k, cell);
-                cellRaster.PrepareForDrawing();
-                cellRaster.Allocate(s.cellWidth, s.cellHeight, 24);
-                for (int y = 0; y < s.cellHeight; ++y)
-                    std::memcpy(cellRaster.RowPointer(y), scaled.ScanLine(y), cellRowBytes);
-                cache.done(k, cell);
+        // every flip of the row is decided before any of its cells is drawn,
+        // in cell order, as a one-cell-at-a-time render would draw them
+        const uint32_t before = random.state();
+        for (Flips& f : flips) {
+            f.upsideDown = s.allowVFlip && random.next(9) > 4;
+            f.mirrored = s.allowHFlip && random.next(9) > 4;
+        }
+        const int top = (banded ? r % bandRows : r) * s.cellHeight;
+        const int failedAt = drawer.draw(r, flips, target, top, !banded);
+        if (failedAt < s.cols) {
+            // the generator stops where it would have: after the cells drawn
+            random.setState(before);
+            for (int c = 0; c < failedAt; ++c) {
+                if (s.allowVFlip)
+                    random.next(9);
+                if (s.allowHFlip)
+                    random.next(9);
             }
-            const bool upsideDown = s.allowVFlip && random.next(9) > 4;
-            const bool mirrored = s.allowHFlip && random.next(9) > 4;
-            finishCellPicture(cellRaster, s, p, upsideDown, mirrored);
-
-            std::lock_guard lock(job.mosaicImageLock);
-            const size_t left = size_t(c) * size_t(s.cellWidth) * 3;
-            for (int y = 0; y < s.cellHeight; ++y)
-                std::memcpy(job.mosaicImage.RowPointer(r * s.cellHeight + y) + left, cellRaster.ScanLine(y),
-                            cellRowBytes);
+            std::rethrow_exception(drawer.failure());
         }
         host.rowsFinished(r * s.cellHeight, s.cellHeight);
+        if (banded && (r % bandRows == bandRows - 1 || r == s.rows - 1))
+            options.bandFinished(band, (r % bandRows + 1) * s.cellHeight);
     }
 }
 

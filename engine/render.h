@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -19,6 +20,16 @@ struct RenderOptions {
     size_t cacheBytes = size_t(256) << 20;
     // Threads that decode picture files ahead of the drawing (0: one per core).
     int decodeThreads = 0;
+    // Threads that draw cells (0: one per core). The flips of a row are drawn
+    // from the generator in cell order before its cells are drawn, so the
+    // pixels and the generator's sequence are the same for any number.
+    int drawThreads = 0;
+    // Drawing in bands: when set, job.mosaicImage is left alone and the mosaic
+    // is drawn bandRows cell rows at a time into a raster of its width, which
+    // is handed over once its rows are final (pixelRows of them from the top;
+    // the last band may be lower). Memory is one band, whatever the mosaic.
+    std::function<void(const TDIB& band, int pixelRows)> bandFinished{};
+    int bandRows = 1;
 };
 
 /// The part of a picture of width × height that fills a cell of
@@ -35,7 +46,8 @@ TDIB scaledCellPicture(const std::string& path, const MosaicSettings& settings);
 void finishCellPicture(TDIB& cell, const MosaicSettings& settings, const CellPlacement& placement,
                        bool upsideDown, bool mirrored);
 
-/// Draws every cell of the job into job.mosaicImage, row by row, reporting
+/// Draws every cell of the job into job.mosaicImage (or band by band, see
+/// RenderOptions), row by row, reporting
 /// through host; the flips draw from random. Never throws: a failure ends the render at the failing cell,
 /// keeps the cells drawn so far and is reported by host.finished(false, text).
 void renderMosaic(MosaicJob& job, Random& random, RenderHost& host, const RenderOptions& options = {});

@@ -358,3 +358,99 @@ TEST_F(RenderTest, SelfMosaicDrawsTheSourceAndNeedsOne)
 
 }  // namespace
 }  // namespace tsx
+
+namespace tsx {
+namespace {
+
+// The whole raster's pixel bytes, top row first.
+std::vector<uint8_t> pixelsOf(const TDIB& dib, int rows)
+{
+    std::vector<uint8_t> out;
+    for (int y = 0; y < rows; ++y)
+        out.insert(out.end(), dib.ScanLine(y), dib.ScanLine(y) + dib.Width() * 3);
+    return out;
+}
+
+TEST_F(RenderTest, AnyNumberOfThreadsAndBandsGiveTheOneThreadPictureAndSequence)
+{
+    RecordingHost host;
+    for (int k = 0; k < 7; ++k) {
+        ColourList pixels;
+        for (int y = 0; y < 9; ++y)
+            for (int x = 0; x < 8; ++x)
+                pixels.push_back({uint8_t(x * 30), uint8_t(y * 28), uint8_t(35 * k)});
+        host.paths.push_back(writePicture("p" + std::to_string(k) + ".bmp", 8, 9, pixels));
+    }
+    auto job = makeJob(9, 13, 5, 4);
+    job->settings.allowVFlip = true;
+    job->settings.allowHFlip = true;
+    for (int r = 0; r < 9; ++r)
+        for (int c = 0; c < 13; ++c)
+            job->placementGrid.at(c, r) = CellPlacement{(r * 3 + c * 5) % 7, c - r, r * 3 - 9, 4 - c, 1};
+
+    for (uint32_t seed : {1u, 77u, 20261208u}) {
+        Random random;
+        random.setState(seed);
+        renderMosaic(*job, random, host, RenderOptions{size_t(1) << 20, 1, 1});
+        ASSERT_TRUE(host.ok) << host.error;
+        const std::vector<uint8_t> expected = pixelsOf(job->mosaicImage, 36);
+        const uint32_t after = random.state();
+
+        for (int threads : {2, 3, 8}) {
+            test::fillRaster(job->mosaicImage, 65, 36, {kMarker});
+            host.finishedRows.clear();
+            random.setState(seed);
+            renderMosaic(*job, random, host, RenderOptions{size_t(1) << 20, 2, threads});
+            ASSERT_TRUE(host.ok) << host.error;
+            EXPECT_EQ(pixelsOf(job->mosaicImage, 36), expected) << "seed " << seed << ", " << threads << " threads";
+            EXPECT_EQ(random.state(), after);
+            ASSERT_EQ(host.finishedRows.size(), 9u);
+            for (int r = 0; r < 9; ++r)
+                EXPECT_EQ(host.finishedRows[size_t(r)], std::make_pair(4 * r, 4));  // still in order
+        }
+
+        // band by band: the same rows, handed over top-down, the window's raster untouched
+        for (int bandRows : {1, 4, 9}) {
+            test::fillRaster(job->mosaicImage, 65, 36, {kMarker});
+            std::vector<uint8_t> streamed;
+            RenderOptions options{size_t(1) << 20, 2, 3};
+            options.bandRows = bandRows;
+            options.bandFinished = [&](const TDIB& band, int rows) {
+                EXPECT_EQ(band.Width(), 65);
+                const std::vector<uint8_t> part = pixelsOf(band, rows);
+                streamed.insert(streamed.end(), part.begin(), part.end());
+            };
+            random.setState(seed);
+            renderMosaic(*job, random, host, options);
+            ASSERT_TRUE(host.ok) << host.error;
+            EXPECT_EQ(streamed, expected) << "bands of " << bandRows;
+            EXPECT_EQ(random.state(), after);
+            EXPECT_EQ(pixel(job->mosaicImage, 64, 35), kMarker);
+        }
+    }
+
+    // A picture gone from disk stops every thread count at the same cell,
+    // with the generator where the one-thread render leaves it.
+    std::filesystem::remove(host.paths[4]);
+    std::vector<uint8_t> stopped;
+    uint32_t stoppedState = 0;
+    for (int threads : {1, 4}) {
+        test::fillRaster(job->mosaicImage, 65, 36, {kMarker});
+        Random random;
+        random.setState(99);
+        renderMosaic(*job, random, host, RenderOptions{size_t(1) << 20, 2, threads});
+        EXPECT_FALSE(host.ok);
+        EXPECT_NE(host.error.find("p4.bmp"), std::string::npos) << host.error;
+        if (threads == 1) {
+            stopped = pixelsOf(job->mosaicImage, 36);
+            stoppedState = random.state();
+            EXPECT_EQ(pixel(job->mosaicImage, 64, 35), kMarker);
+        } else {
+            EXPECT_EQ(pixelsOf(job->mosaicImage, 36), stopped);
+            EXPECT_EQ(random.state(), stoppedState);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tsx
