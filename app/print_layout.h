@@ -11,6 +11,7 @@ namespace tsx {
 
 inline constexpr int kMinImageDpi = 50;
 inline constexpr int kMaxImageDpi = 1200;
+inline constexpr int kDefaultImageDpi = 150;  // the image resolution box's start
 inline constexpr double kMaxMargin = 10;
 
 /// A number with exactly two decimals, halves away from zero ("0.00").

@@ -22,7 +22,7 @@ bool within(int32_t v, int32_t lo, int32_t hi) { return v >= lo && v <= hi; }
 // Values the renderer and the wizard rely on. A file our program wrote
 // always passes; anything else would make the render divide by zero, index
 // past the placement table or ask for an absurd raster.
-void checkSettings(const MosaicSettings& s)
+void checkSettings(const MosaicSettings& s, ProjectSizeLimit limit)
 {
     const bool emptyJob = s.rows == 0 && s.cols == 0 && s.mosaicWidth == 0 && s.mosaicHeight == 0;
     if (!emptyJob) {
@@ -32,7 +32,7 @@ void checkSettings(const MosaicSettings& s)
             refuse("the cell size lies outside 1 to 800 pixels");
         if (s.mosaicWidth != s.cols * s.cellWidth || s.mosaicHeight != s.rows * s.cellHeight)
             refuse("the mosaic size does not match its cells");
-        if (exceedsDiskLimit(diskSpaceMB(s.mosaicWidth, s.mosaicHeight)))
+        if (limit == ProjectSizeLimit::Window && exceedsDiskLimit(diskSpaceMB(s.mosaicWidth, s.mosaicHeight)))
             refuse("the mosaic is larger than 1200 MB");
     }
     if (!within(s.sourceRedAdjust, -255, 255) || !within(s.sourceGreenAdjust, -255, 255) ||
@@ -160,7 +160,7 @@ void saveProject(const std::string& fileName, MosaicJob& job, const ImageList& l
     writeProjectImage(fileName, buildProjectImage(job, list, marks));
 }
 
-ProjectContents parseProject(std::span<const uint8_t> bytes)
+ProjectContents parseProject(std::span<const uint8_t> bytes, ProjectSizeLimit limit)
 {
     if (bytes.size() < kSettingsBytes)
         refuse("the file is too short for its settings");
@@ -173,7 +173,7 @@ ProjectContents parseProject(std::span<const uint8_t> bytes)
     const size_t needed = kProjectFixedBytes + size_t(fileListBytes) + size_t(signatureBytes);
     if (bytes.size() < needed)
         refuse("the file ends before its last block");
-    checkSettings(out.settings);
+    checkSettings(out.settings, limit);
 
     ByteReader r(bytes);
     r.skip(kSettingsBytes);
@@ -196,9 +196,9 @@ void commitProject(ProjectContents&& contents, MosaicJob& job, ImageList& list) 
         std::swap(job.placementGrid, *contents.placementGrid);
 }
 
-void loadProject(const std::string& fileName, MosaicJob& job, ImageList& list)
+void loadProject(const std::string& fileName, MosaicJob& job, ImageList& list, ProjectSizeLimit limit)
 {
-    ProjectContents contents = parseProject(readWholeFile(fileName));
+    ProjectContents contents = parseProject(readWholeFile(fileName), limit);
     commitProject(std::move(contents), job, list);
 }
 

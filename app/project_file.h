@@ -49,18 +49,23 @@ void writeProjectImage(const std::string& fileName, const std::vector<uint8_t>& 
 /// buildProjectImage then writeProjectImage.
 void saveProject(const std::string& fileName, MosaicJob& job, const ImageList& list, const CellMarks& marks = {});
 
+/// How large a project's mosaic may be: the window holds the whole raster
+/// and keeps the 1200 MB ceiling; a render streamed to a file needs no ceiling.
+enum class ProjectSizeLimit { Window, Streamed };
+
 /// Parses a file image. A file whose lengths are negative or run past its
 /// end, that is too short for its blocks, or whose grid, cell sizes, source
 /// offsets or cell offsets lie outside what the program can render raises
 /// EInvalidProject.
-ProjectContents parseProject(std::span<const uint8_t> bytes);
+ProjectContents parseProject(std::span<const uint8_t> bytes, ProjectSizeLimit limit = ProjectSizeLimit::Window);
 
 /// Replaces the settings, the ImageList's paths, workingSignatures and the
 /// placement table. Cannot fail; the signature stream is not touched.
 void commitProject(ProjectContents&& contents, MosaicJob& job, ImageList& list) noexcept;
 
 /// Reads, parses and commits: on any failure nothing has changed.
-void loadProject(const std::string& fileName, MosaicJob& job, ImageList& list);
+void loadProject(const std::string& fileName, MosaicJob& job, ImageList& list,
+                 ProjectSizeLimit limit = ProjectSizeLimit::Window);
 
 /// Gives mosaicImage mosaicWidth × mosaicHeight pixels at 24 bits for a
 /// loaded job, keeping its pixels when it has that size already.

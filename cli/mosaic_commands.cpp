@@ -10,8 +10,10 @@
 #include "wizard/session.h"
 #include "app/statistics.h"
 #include "cli/command.h"
+#include "cli/mosaic_output.h"
 #include "engine/mosaic_job.h"
 #include "engine/render.h"
+#include "engine/render_to_file.h"
 #include "raster/errors.h"
 #include "wizard/image_list.h"
 #include "wizard/mosaic_size.h"
@@ -132,6 +134,20 @@ void drawMosaic(Session& session, bool quiet)
     host.check();
 }
 
+// Draws the mosaic band by band into the file: memory is one band and the
+// picture cache, whatever the mosaic's size.
+void drawMosaicToFile(Session& session, const std::string& out, const ImageWriteOptions& options, bool quiet)
+{
+    ProgressLine line(quiet);
+    const PreparedRender render = prepareRender(session);
+    BatchRenderHost host(render.sources, line);
+    RenderOptions renderOptions;
+    renderOptions.cacheBytes = size_t(64) << 20;
+    renderMosaicToFile(render.job, render.random, host, out, options, renderOptions);
+    line.end();
+    host.check();
+}
+
 void writeStatistics(const MosaicJob& job, const ImageList& list, const std::string& fileName)
 {
     const UsageStatistics stats = usageStatistics(job.settings, job.placementGrid, list.paths());
@@ -156,6 +172,7 @@ struct MakeArgs {
     int randomLevel = kWizardDefaults.randomLevel.initial;
     int detail = 0;
     std::optional<uint32_t> seed;
+    cli::OutputArgs output;
 };
 
 CLI::Range rangeOf(const SettingRange& range) { return CLI::Range(range.minimum, range.maximum); }
@@ -167,6 +184,8 @@ void runMake(const MakeArgs& a)
     ImageList& list = session.imageList;
     MosaicSettings& s = job.settings;
     s = MosaicSettings::wizardDefaults();
+    const ImageWriteOptions output = cli::outputOptions(a.out, a.output);
+    cli::checkOutputTarget(a.out, output, int64_t(a.cols) * a.cellWidth, int64_t(a.rows) * a.cellHeight);
 
     LoadPicture(a.source, job.sourcePicture);
     session.sourceFileName = a.source;
@@ -175,8 +194,10 @@ void runMake(const MakeArgs& a)
     s.sourceBlueAdjust = a.blue;
     s.sourceMono = a.monoSource;
 
-    if (applySize(job, a.rows, a.cols, a.cellWidth, a.cellHeight) == ApplyOutcome::TooBig)
-        throw Error(kTooBigMessage);
+    // The mosaic is streamed to its file, so the window's 1200 MB ceiling
+    // does not apply, nor is a preview of it made.
+    recomputeSize(s, a.rows, a.cols, a.cellWidth, a.cellHeight);
+    buildCellColourRaster(job.sourcePicture, s, job.cellColourRaster);
 
     {
         ProgressLine line(a.quiet);
@@ -211,9 +232,7 @@ void runMake(const MakeArgs& a)
             line.show("Detail colours " + std::to_string(done) + " of " + std::to_string(total));
         });
     }
-    drawMosaic(session, a.quiet);
-
-    job.mosaicImage.WriteBmp(a.out);
+    drawMosaicToFile(session, a.out, output, a.quiet);
     if (!a.project.empty())
         saveProject(a.project, job, list);
     if (!a.imagelistOut.empty())
@@ -222,15 +241,16 @@ void runMake(const MakeArgs& a)
         writeStatistics(job, list, a.stats);
 }
 
-void runRender(const std::string& project, const std::string& source, const std::string& out, bool quiet)
+void runRender(const std::string& project, const std::string& source, const std::string& out,
+               const cli::OutputArgs& outputArgs, bool quiet)
 {
     Session session;
     MosaicJob& job = session.job;
-    loadProject(project, job, session.imageList);
+    loadProject(project, job, session.imageList, ProjectSizeLimit::Streamed);
     session.sourceFileName = source;
-    sizeMosaicForProject(job);
-    drawMosaic(session, quiet);
-    job.mosaicImage.WriteBmp(out);
+    const ImageWriteOptions output = cli::outputOptions(out, outputArgs);
+    cli::checkOutputTarget(out, output, job.settings.mosaicWidth, job.settings.mosaicHeight);
+    drawMosaicToFile(session, out, output, quiet);
 }
 
 void runImageList(const std::string& folder, const std::string& out, bool quiet, const FolderFlags& flags)
@@ -291,7 +311,8 @@ void setup(CLI::App& app)
     auto* images = make->add_option("--images", mk.images, "folder of pictures to fill the cells");
     auto* iml = make->add_option("--imagelist", mk.imagelist, "ImageList file (.iml) to fill the cells");
     images->excludes(iml);
-    make->add_option("--out", mk.out, "mosaic to write (24-bit BMP)")->required();
+    make->add_option("--out", mk.out, "mosaic to write: .png, .jpg, .tif, else 24-bit BMP")->required();
+    cli::addOutputOptions(make, mk.output);
     make->add_option("--rows", mk.rows, "cells vertically")->check(rangeOf(kWizardDefaults.rows))->capture_default_str();
     make->add_option("--cols", mk.cols, "cells horizontally")->check(rangeOf(kWizardDefaults.cols))->capture_default_str();
     make->add_option("--cell-width", mk.cellWidth, "cell width in pixels")
@@ -332,13 +353,15 @@ void setup(CLI::App& app)
     });
 
     static std::string project, source, out;
+    static cli::OutputArgs renderOutput;
     static bool quiet = false;
     auto* render = app.add_subcommand("render", "Draw a saved project again, without placing its cells anew");
     render->add_option("--project", project, "project file (.tsx)")->required();
     render->add_option("--source", source, "source image, for a project in self-mosaic mode");
-    render->add_option("--out", out, "mosaic to write (24-bit BMP)")->required();
+    render->add_option("--out", out, "mosaic to write: .png, .jpg, .tif, else 24-bit BMP")->required();
+    cli::addOutputOptions(render, renderOutput);
     render->add_flag("--quiet", quiet, "no progress on stderr");
-    render->callback([] { runRender(project, source, out, quiet); });
+    render->callback([] { runRender(project, source, out, renderOutput, quiet); });
 
     static std::string folder, imlOut;
     auto* list = app.add_subcommand("imagelist", "Load the pictures of a folder and save them as an ImageList");

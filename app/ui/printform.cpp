@@ -255,7 +255,7 @@ TPrintform::TPrintform(Session& session, QWidget* parent)
     Lpres->setObjectName(QStringLiteral("Lpres"));
     seidpi = new ImageDpiSpinBox(GroupBox3);
     seidpi->setObjectName(QStringLiteral("seidpi"));
-    seidpi->setValue(150);
+    seidpi->setValue(kDefaultImageDpi);
     lpisize = new QLabel(QStringLiteral("unknown"), GroupBox3);
     lpisize->setObjectName(QStringLiteral("lpisize"));
     lpcsize = new QLabel(QStringLiteral("unknown"), GroupBox3);

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "engine_test_support.h"
+#include "imageio/picture.h"
 #include "raster/byte_io.h"
 #include "wizard/image_list.h"
 
@@ -194,6 +195,41 @@ TEST_F(BatchToolTest, RecursiveTakesSubfoldersAndSkipBadListsWhatItWentPast)
     ASSERT_EQ(run(makeArgs("uncached.bmp", "--seed 3 --recursive --skip-bad --no-cache")), 0) << m_err;
     EXPECT_EQ(slurp(path("cached.bmp")), slurp(path("deep.bmp")));
     EXPECT_EQ(slurp(path("uncached.bmp")), slurp(path("deep.bmp")));
+}
+
+TEST_F(BatchToolTest, OutputKindFollowsTheExtensionAndItsLimitsAreToldBeforeAnyWork)
+{
+    ASSERT_EQ(run(makeArgs("a.bmp", "--seed 7 --hflip")), 0) << m_err;
+    ASSERT_EQ(run(makeArgs("a.tif", "--seed 7 --hflip --compression lzw --dpi 300")), 0) << m_err;
+    ASSERT_EQ(run(makeArgs("a.jpg", "--seed 7 --hflip --quality 80")), 0) << m_err;
+    TPicture bmp, tif;
+    LoadPicture(path("a.bmp"), bmp);
+    LoadPicture(path("a.tif"), tif);
+    const TDIB& expected = *bmp.Graphic()->PixelRaster();
+    const TDIB& got = *tif.Graphic()->PixelRaster();
+    ASSERT_EQ(got.Width(), expected.Width());
+    ASSERT_EQ(got.Height(), expected.Height());
+    for (int y = 0; y < got.Height(); ++y)
+        ASSERT_TRUE(std::equal(got.ScanLine(y), got.ScanLine(y) + got.Width() * 3, expected.ScanLine(y))) << y;
+    const std::vector<uint8_t> jpeg = readWholeFile(path("a.jpg"));
+    ASSERT_GT(jpeg.size(), 2u);
+    EXPECT_EQ(jpeg[0], 0xFF);
+    EXPECT_EQ(jpeg[1], 0xD8);
+    // any other name is a bitmap, as always
+    ASSERT_EQ(run(makeArgs("a.out", "--seed 7 --hflip")), 0) << m_err;
+    EXPECT_TRUE(readWholeFile(path("a.out")) == readWholeFile(path("a.bmp")));
+
+    const std::string from = "make --quiet --source '" + path("source.bmp") + "' --images '" + (m_dir / "pics").string();
+    EXPECT_EQ(run(from + "' --out '" + path("wide.jpg") + "' --cols 640 --cell-width 120"), 1);
+    EXPECT_NE(m_err.find("A JPEG file holds at most 65535 pixels a side"), std::string::npos) << m_err;
+    EXPECT_EQ(run(from + "' --out '" + path("huge.bmp") + "' --rows 640 --cols 640 --cell-width 800 --cell-height 800"),
+              1);
+    EXPECT_NE(m_err.find("A BMP file holds at most 4 GB"), std::string::npos) << m_err;
+    EXPECT_EQ(run(makeArgs("none/x.png", "")), 1);
+    EXPECT_NE(m_err.find("The folder of " + path("none/x.png") + " does not exist"), std::string::npos) << m_err;
+    EXPECT_EQ(run(makeArgs("x.tif", "--compression zip")), 2);
+    for (const char* name : {"wide.jpg", "huge.bmp", "x.tif"})
+        EXPECT_FALSE(fs::exists(path(name))) << name;
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "engine/render.h"
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -10,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/render_to_file.h"
 #include "engine_test_support.h"
 #include "raster/byte_io.h"
 #include "raster/errors.h"
@@ -450,6 +453,68 @@ TEST_F(RenderTest, AnyNumberOfThreadsAndBandsGiveTheOneThreadPictureAndSequence)
             EXPECT_EQ(random.state(), stoppedState);
         }
     }
+}
+
+}  // namespace
+}  // namespace tsx
+
+namespace tsx {
+namespace {
+
+TEST_F(RenderTest, StreamedFileIsTheInMemoryBitmapAndAFullDiskKeepsTheOldFile)
+{
+    RecordingHost host;
+    for (int k = 0; k < 5; ++k)
+        host.paths.push_back(writePicture("q" + std::to_string(k) + ".bmp", 7, 6, {{uint8_t(50 * k), 90, 200}}));
+    auto job = makeJob(17, 11, 9, 5);  // 99 pixels wide: padded rows
+    job->settings.allowHFlip = true;
+    for (int r = 0; r < 17; ++r)
+        for (int c = 0; c < 11; ++c)
+            job->placementGrid.at(c, r) = CellPlacement{(r + 2 * c) % 5, 3 * c - r, 0, r - c, 1};
+
+    Random random;
+    random.setState(5);
+    renderMosaic(*job, random, host);
+    ASSERT_TRUE(host.ok) << host.error;
+    const std::string whole = (m_dir / "whole.bmp").string(), streamed = (m_dir / "streamed.bmp").string();
+    job->mosaicImage.WriteBmp(whole);
+
+    for (int bandRows : {1, 5, 0}) {
+        random.setState(5);
+        host.messages.clear();
+        renderMosaicToFile(*job, random, host, streamed, {}, {}, bandRows);
+        ASSERT_TRUE(host.ok) << host.error;
+        EXPECT_EQ(readWholeFile(streamed), readWholeFile(whole)) << "bands of " << bandRows;
+        ASSERT_EQ(host.messages.size(), 1u);  // told once the file is complete
+    }
+
+    // The disk fills up halfway through the file: the run fails naming it,
+    // the old file stays and no temporary file is left.
+    const std::vector<uint8_t> old{'o', 'l', 'd'};
+    writeWholeFile(streamed, old);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 8000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    for (ImageFileKind kind : {ImageFileKind::Bmp, ImageFileKind::Tiff}) {
+        ImageWriteOptions options;
+        options.kind = kind;
+        renderMosaicToFile(*job, random, host, streamed, options, {}, 2);
+        EXPECT_FALSE(host.ok);
+        EXPECT_NE(host.error.find("Cannot create file " + streamed), std::string::npos) << host.error;
+    }
+    setrlimit(RLIMIT_FSIZE, &saved);
+    EXPECT_EQ(readWholeFile(streamed), old);
+    for (const auto& entry : fs::directory_iterator(m_dir))
+        EXPECT_EQ(entry.path().string().find(".tmp-"), std::string::npos) << entry.path();
+
+    // a folder that is not there is told before any cell is drawn
+    host.progressValues.clear();
+    renderMosaicToFile(*job, random, host, (m_dir / "none" / "x.bmp").string(), {});
+    EXPECT_FALSE(host.ok);
+    EXPECT_TRUE(host.progressValues.empty());
 }
 
 }  // namespace
