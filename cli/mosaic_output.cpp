@@ -42,10 +42,9 @@ void checkOutputTarget(const std::string& fileName, const ImageWriteOptions& opt
     const size_t slash = fileName.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : fileName.substr(0, slash);
     struct stat st {};
-    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        throw Error(formatMessage("The folder of %s does not exist", fileName.c_str()));
-    if (::access(folder.c_str(), W_OK | X_OK) != 0)
-        throw Error(formatMessage("The folder of %s cannot be written", fileName.c_str()));
+    // the program's own words for a file it cannot create, said before the work
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || ::access(folder.c_str(), W_OK | X_OK) != 0)
+        throw EFCreateError(formatMessage(msg::kCannotCreate, fileName.c_str()));
 }
 
 }  // namespace tsx::cli

@@ -25,7 +25,8 @@ void addOutputOptions(CLI::App* command, OutputArgs& args);
 ImageWriteOptions outputOptions(const std::string& fileName, const OutputArgs& args);
 
 /// Raises the reason a width × height mosaic cannot be written to fileName:
-/// the kind's own limits, or a folder that does not exist or cannot be written.
+/// the kind's own limits, or a folder that does not exist or cannot be
+/// written ("Cannot create file %s").
 void checkOutputTarget(const std::string& fileName, const ImageWriteOptions& options, int64_t width, int64_t height);
 
 }  // namespace tsx::cli

@@ -519,7 +519,9 @@ std::unique_ptr<RowWriter> openRowWriter(const std::string& fileName, int width,
 bool writeImageFile(const TDIB& dib, const std::string& fileName, const ImageWriteOptions& options,
                     const std::function<bool(int)>& progress)
 {
-    if (options.kind == ImageFileKind::Bmp || dib.IsEmpty()) {
+    // a bitmap of another bit count, or none at all, is the raster's own
+    // business; a 24-bit one streams through the writer, to the same bytes
+    if (dib.IsEmpty() || (options.kind == ImageFileKind::Bmp && dib.BitCount() != 24)) {
         dib.WriteBmp(fileName);
         return true;
     }

@@ -58,8 +58,8 @@ protected:
 std::unique_ptr<RowWriter> openRowWriter(const std::string& fileName, int width, int height,
                                          const ImageWriteOptions& options);
 
-/// Writes the whole raster. BMP goes through the raster's own WriteBmp, so
-/// its files stay exactly as before; progress (0..100) is told between bands
+/// Writes the whole raster; a BMP is byte for byte what WriteBmp writes
+/// (an empty raster gives an empty file). Progress (0..100) is told between bands
 /// of rows and may return false to stop, which removes the temporary file and
 /// throws nothing.
 bool writeImageFile(const TDIB& dib, const std::string& fileName, const ImageWriteOptions& options,

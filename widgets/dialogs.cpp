@@ -94,6 +94,18 @@ QString DialogService::fileName(QWidget* parent, const FileRequest& request)
         dialog.setNameFilters(request.filters);
     if (!request.defaultSuffix.isEmpty())
         dialog.setDefaultSuffix(request.defaultSuffix);
+    if (request.suffixFollowsFilter) {
+        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
+            // "PNG Image (*.png)" gives "png"
+            const qsizetype star = filter.indexOf(QLatin1String("*."));
+            if (star < 0)
+                return;
+            qsizetype end = star + 2;
+            while (end < filter.size() && filter[end].isLetterOrNumber())
+                ++end;
+            dialog.setDefaultSuffix(filter.mid(star + 2, end - star - 2));
+        });
+    }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return dialog.selectedFiles().constFirst();
@@ -183,6 +195,14 @@ void reportError(QWidget* owner, std::exception_ptr error) noexcept
     } catch (...) {
         // a box that cannot be shown must not take the event loop down with it
     }
+}
+
+bool DialogService::runDialog(QDialog& dialog) { return dialog.exec() == QDialog::Accepted; }
+
+bool ScriptedDialogs::runDialog(QDialog& dialog)
+{
+    dialogs.push_back(dialog.objectName());
+    return onDialog ? onDialog(dialog) : true;
 }
 
 void ScriptedDialogs::message(QWidget*, const QString& text, const QString& caption)

@@ -9,6 +9,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QDialog>
 #include <QWidget>
 
 namespace tsx {
@@ -23,6 +24,9 @@ struct FileRequest {
     QString directory;        // where the dialog starts
     bool confirmOverwrite = false;
     bool picturePreview = false;  // an open dialog that previews the picture under the cursor
+    // A save dialog whose default suffix becomes the first extension of the
+    // filter the user picks, so the filter chooses the kind of file.
+    bool suffixFollowsFilter = false;
 };
 
 /// The modal boxes of the program; the default shows real Qt dialogs.
@@ -34,6 +38,8 @@ public:
     virtual bool okCancel(QWidget* parent, const QString& text, const QString& caption);
     /// The chosen path, or an empty string when the user cancels.
     virtual QString fileName(QWidget* parent, const FileRequest& request);
+    /// Runs a dialog of the program's own modally; true when it was accepted.
+    virtual bool runDialog(QDialog& dialog);
 };
 
 /// Installs the service every window uses; null restores the real dialogs.
@@ -88,8 +94,13 @@ public:
     void message(QWidget*, const QString& text, const QString& caption) override;
     bool okCancel(QWidget*, const QString& text, const QString& caption) override;
     QString fileName(QWidget*, const FileRequest& request) override;
+    /// Records the dialog's object name; onDialog may set its controls and
+    /// answers (none: accepted as it stands).
+    bool runDialog(QDialog& dialog) override;
 
     std::vector<Message> messages;
+    std::vector<QString> dialogs;
+    std::function<bool(QDialog&)> onDialog;
     std::vector<FileRequest> fileRequests;
     std::deque<bool> okCancelAnswers;  // empty: OK
     std::deque<QString> fileAnswers;   // empty: cancel

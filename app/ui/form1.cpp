@@ -32,6 +32,7 @@
 #include "app/ui/printform.h"
 #include "app/ui/project_io.h"
 #include "app/ui/render_thread.h"
+#include "app/ui/save_image.h"
 #include "engine/mosaic_job.h"
 #include "raster/errors.h"
 #include "raster/ui/dxpaintbox.h"
@@ -447,14 +448,7 @@ void TForm1::sbaboutClick()
 
 void TForm1::btsaveimgClick()
 {
-    runGuarded(this, [&] {
-        const QString fileName = getSaveFileName(this, QStringLiteral("Save Image"),
-                                                 QStringLiteral("24-bit Bitmap|*.bmp;*.dib"), QStringLiteral("bmp"));
-        if (fileName.isEmpty())
-            return;
-        std::lock_guard<std::mutex> lock(m_session.job.mosaicImageLock);
-        mosaicImage().WriteBmp(QFile::encodeName(fileName).toStdString());
-    });
+    runGuarded(this, [&] { saveImageFromWindow(*this); });
 }
 
 void TForm1::sbsavemClick()
