@@ -282,6 +282,9 @@ public:
         : m_job(job), m_cache(cache), m_cellFile(cellFile), m_s(job.settings), m_threads(std::max(1, threads))
     {
         m_rasters.resize(size_t(m_threads));
+        // runs of about 128 KB of cells: small cells in dozens, large ones alone
+        const size_t cellBytes = size_t(TDIB::widthBytesFor(m_s.cellWidth, 24)) * size_t(m_s.cellHeight);
+        m_run = int(std::clamp<size_t>((size_t(128) << 10) / cellBytes, 1, 64));
     }
 
     // Returns the column of the first failing cell (cols when none failed)
@@ -308,7 +311,7 @@ public:
                 break;  // fewer threads draw the same picture
             }
         }
-        work(m_job.cellRaster);
+        work(m_rasters[0]);
         for (std::thread& t : workers)
             t.join();
         return m_failedAt;
@@ -317,44 +320,51 @@ public:
     std::exception_ptr failure() const { return m_failure; }
 
 private:
-    void work(TDIB& cellRaster)
+    // Claims a run of neighbouring cells at a time, so that the threads
+    // meet at the lock once per run rather than once per cell.
+    void work(std::vector<TDIB>& cells)
     {
         const size_t cellRowBytes = size_t(m_s.cellWidth) * 3;
+        cells.resize(size_t(m_run));
         for (;;) {
             if (m_stop.load())
                 return;
-            const int c = m_nextClaim.fetch_add(1);
-            if (c >= m_s.cols)
+            const int first = m_nextClaim.fetch_add(m_run);
+            if (first >= m_s.cols)
                 return;
+            const int count = std::min(m_run, m_s.cols - first);
+            int made = 0;
             std::exception_ptr failure;
             try {
-                makeCell(c, cellRaster);
+                for (; made < count; ++made)
+                    makeCell(first + made, cells[size_t(made)]);
             } catch (...) {
                 failure = std::current_exception();
             }
             std::unique_lock lock(m_mutex);
-            m_committed.wait(lock, [&] { return m_nextCommit == c; });
-            if (c < m_failedAt) {
-                if (!failure) {
-                    try {
-                        std::unique_lock<std::mutex> image(m_job.mosaicImageLock, std::defer_lock);
-                        if (m_locked)
-                            image.lock();
-                        const size_t left = size_t(c) * size_t(m_s.cellWidth) * 3;
+            m_committed.wait(lock, [&] { return m_nextCommit == first; });
+            if (first < m_failedAt) {
+                int copied = 0;
+                try {
+                    std::unique_lock<std::mutex> image(m_job.mosaicImageLock, std::defer_lock);
+                    if (m_locked)
+                        image.lock();
+                    for (; copied < made; ++copied) {
+                        const size_t left = size_t(first + copied) * size_t(m_s.cellWidth) * 3;
+                        const TDIB& cell = cells[size_t(copied)];
                         for (int y = 0; y < m_s.cellHeight; ++y)
-                            std::memcpy(m_target->RowPointer(m_top + y) + left, cellRaster.ScanLine(y),
-                                        cellRowBytes);
-                    } catch (...) {
-                        failure = std::current_exception();
+                            std::memcpy(m_target->RowPointer(m_top + y) + left, cell.ScanLine(y), cellRowBytes);
                     }
+                } catch (...) {
+                    failure = std::current_exception();
                 }
                 if (failure) {
-                    m_failedAt = c;
+                    m_failedAt = first + copied;
                     m_failure = failure;
                     m_stop = true;
                 }
             }
-            ++m_nextCommit;
+            m_nextCommit = first + count;
             lock.unlock();
             m_committed.notify_all();
         }
@@ -384,7 +394,8 @@ private:
     const std::vector<uint32_t>& m_cellFile;
     const MosaicSettings m_s;
     const int m_threads;
-    std::vector<TDIB> m_rasters;  // [0] unused: the calling thread draws in the job's cellRaster
+    std::vector<std::vector<TDIB>> m_rasters;  // each thread's run of cells
+    int m_run = 1;
 
     int m_row = 0;
     const std::vector<Flips>* m_flips = nullptr;

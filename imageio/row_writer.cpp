@@ -89,6 +89,7 @@ public:
         const int lowest = m_rows + count - 1;  // counted from the top
         m_file.writeAt(kBmpHeaderBytes + uint64_t(m_height - 1 - lowest) * m_rowBytes, m_band.data(),
                        m_band.size());
+        m_file.startWriteback();
         m_rows += count;
     }
 
@@ -145,6 +146,7 @@ public:
             if (rc != 0 && !(rc == SPNG_EOI && m_rows == m_height))
                 fail(rc);
         }
+        m_file.startWriteback();
     }
 
     void finish() override
@@ -257,6 +259,7 @@ public:
             jpeg_write_scanlines(&m_cinfo, &row, 1);
         }
         m_rows += count;
+        m_file.startWriteback();
     }
 
     void finish() override
@@ -415,6 +418,7 @@ public:
                 fail();
             ++m_rows;
         }
+        m_file.startWriteback();
     }
 
     void finish() override

@@ -112,6 +112,13 @@ void AtomicFileWriter::writeAt(uint64_t offset, const void* data, size_t size)
     }
 }
 
+void AtomicFileWriter::startWriteback()
+{
+    // only a hint: a file system without it writes back on its own time
+    if (!m_tempName.empty())
+        ::sync_file_range(m_fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 void AtomicFileWriter::commit()
 {
     if (m_tempName.empty()) {  // written in place: a device may refuse fsync

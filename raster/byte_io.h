@@ -143,6 +143,9 @@ public:
     void write(const void* data, size_t size);
     // At a byte offset of the file, for layouts written out of order.
     void writeAt(uint64_t offset, const void* data, size_t size);
+    // Starts putting what was written so far on disk without waiting for it,
+    // so a long write's final flush has little left to do.
+    void startWriteback();
     // The open file, for libraries that write through a descriptor of their own (dup it).
     int descriptor() const { return m_fd; }
     const std::string& fileName() const { return m_fileName; }
