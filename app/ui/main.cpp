@@ -14,6 +14,7 @@
 #include "app/ui/forms.h"
 #include "app/ui/icons.h"
 #include "app/ui/outside_files.h"
+#include "app/ui/save_image.h"
 #include "tesserix_version.h"
 #include "wizard/session.h"
 
@@ -101,6 +102,9 @@ int main(int argc, char** argv)
         // closed the program, so end it without waiting for the render.
         std::_Exit(result);
     }
+    // a mosaic being saved when the window closed is still written out
+    if (auto* saver = main->findChild<tsx::ImageSaver*>())
+        saver->waitUntilWritten();
     main.reset();
     return result;
 }

@@ -127,9 +127,11 @@ ImageSaver& saverOf(TForm1& window)
 {
     if (auto* saver = window.findChild<ImageSaver*>(QString(), Qt::FindDirectChildrenOnly))
         return *saver;
+    // The saver itself receives what its thread tells, so nothing told is
+    // left waiting for a window that has gone: the thread ends before the saver.
     auto* saver = new ImageSaver(&window);
-    QObject::connect(saver, &ImageSaver::progressed, &window, [&window](int percent) { window.pb2->setValue(percent); });
-    QObject::connect(saver, &ImageSaver::ended, &window, [&window](bool ok, const QString& error) {
+    QObject::connect(saver, &ImageSaver::progressed, saver, [&window](int percent) { window.pb2->setValue(percent); });
+    QObject::connect(saver, &ImageSaver::ended, saver, [&window](bool ok, const QString& error) {
         window.pb2->setValue(0);
         window.btsaveimg->setEnabled(!window.isRendering());
         window.SaveImage1->setEnabled(!window.isRendering());

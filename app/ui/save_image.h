@@ -54,6 +54,8 @@ public:
     ~ImageSaver() override;
     bool busy() const { return m_thread.joinable() && !m_done.load(); }
     void start(TDIB mosaic, std::string fileName, ImageWriteOptions options);
+    /// Lets a running save finish its file (the program is ending).
+    void waitUntilWritten() { join(); }
 
 signals:
     void progressed(int percent);

@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QProgressBar>
 #include <QSpinBox>
@@ -140,6 +141,20 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(dialogs.messages.size(), size_t(1), 60000);
         QCOMPARE(dialogs.messages[0].text, QStringLiteral("Cannot create file %1").arg(path));
         QVERIFY(Form1->btsaveimg->isEnabled());
+    }
+
+    void closingTheProgramDuringASaveStopsItAndLeavesNoFile()
+    {
+        QTemporaryDir dir;
+        setMosaic(testing::solid(2600, 2200, 7, 8, 9));
+        ScriptedDialogs dialogs;
+        dialogs.fileAnswers.push_back(dir.filePath(QStringLiteral("late.png")));
+        Form1->btsaveimg->click();
+        QVERIFY(!Form1->btsaveimg->isEnabled());
+        destroyForms();  // the window goes while its file is being written
+        QCoreApplication::processEvents();
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        QVERIFY(dialogs.messages.empty());
     }
 };
 
