@@ -90,9 +90,10 @@ struct FolderFlags {
 };
 
 void loadFolderWithProgress(ImageList& list, const std::string& folder, ProgressLine& line,
-                            const FolderFlags& flags = {})
+                            const FolderFlags& flags = {}, KeptCellPictures* keep = nullptr)
 {
     FolderLoadOptions options;
+    options.keep = keep;
     options.progress = [&line](size_t done, size_t total) {
         line.show("Loading pictures " + std::to_string(done) + "/" + std::to_string(total));
     };
@@ -134,6 +135,10 @@ void drawMosaic(Session& session, bool quiet)
     host.check();
 }
 
+// The batch tool's memory for cell pictures: the render's cache, and as much
+// again for those the folder load keeps.
+constexpr size_t kBatchCacheBytes = size_t(64) << 20;
+
 // Draws the mosaic band by band into the file: memory is one band and the
 // picture cache, whatever the mosaic's size.
 void drawMosaicToFile(Session& session, const std::string& out, const ImageWriteOptions& options, bool quiet)
@@ -142,7 +147,8 @@ void drawMosaicToFile(Session& session, const std::string& out, const ImageWrite
     const PreparedRender render = prepareRender(session);
     BatchRenderHost host(render.sources, line);
     RenderOptions renderOptions;
-    renderOptions.cacheBytes = size_t(64) << 20;
+    renderOptions.cacheBytes = kBatchCacheBytes;
+    useKeptPictures(render, renderOptions);
     renderMosaicToFile(render.job, render.random, host, out, options, renderOptions);
     line.end();
     host.check();
@@ -201,8 +207,12 @@ void runMake(const MakeArgs& a)
 
     {
         ProgressLine line(a.quiet);
-        if (!a.images.empty())
-            loadFolderWithProgress(list, a.images, line, a.folder);
+        if (!a.images.empty()) {
+            // the pictures decoded for their signatures are scaled to the
+            // cell on the way, so the render need not decode them again
+            session.keptCells.prepare(s.cellWidth, s.cellHeight, kBatchCacheBytes);
+            loadFolderWithProgress(list, a.images, line, a.folder, &session.keptCells);
+        }
         else
             list.loadIml(a.imagelist);
     }

@@ -42,14 +42,23 @@ TDIB loadScaledPicture(const std::string& path, int cellWidth, int cellHeight, b
     TPicture picture;
     // a JPEG comes already shrunk by its DCT scaling, never below the cell
     LoadPictureCovering(path, picture, cellWidth, cellHeight);
-    TDIB scaled;
-    scaled.Allocate(cellWidth, cellHeight, 24);
     const TGraphic* graphic = picture.Graphic();
     const TDIB* source = graphic ? graphic->PixelRaster() : nullptr;
+    return source ? scalePictureToCell(*source, cellWidth, cellHeight, stretchCells)
+                  : scalePictureToCell(TDIB(), cellWidth, cellHeight, stretchCells);
+}
+
+}  // namespace
+
+TDIB scalePictureToCell(const TDIB& picture, int cellWidth, int cellHeight, bool stretchCells)
+{
+    TDIB scaled;
+    scaled.Allocate(cellWidth, cellHeight, 24);
     // A picture without pixels leaves the cell black rather than showing
     // whatever the previous cell held.
-    if (!source || source->IsEmpty())
+    if (picture.IsEmpty())
         return scaled;
+    const TDIB* source = &picture;
     TDIB converted;
     if (source->BitCount() != 24) {
         converted = *source;
@@ -60,6 +69,8 @@ TDIB loadScaledPicture(const std::string& path, int cellWidth, int cellHeight, b
     stretchAreaAverage(*source, from, scaled, TRect{0, 0, cellWidth, cellHeight});
     return scaled;
 }
+
+namespace {
 
 // The scaled pictures of one render. Files are numbered in the order the
 // cells first use them; helper threads decode them ahead of the drawing in
@@ -77,7 +88,7 @@ public:
 
     ScaledPictureCache(std::vector<File> files, int cellWidth, int cellHeight, bool stretchCells,
                        const RenderOptions& options)
-        : m_cellWidth(cellWidth), m_cellHeight(cellHeight), m_stretchCells(stretchCells)
+        : m_cellWidth(cellWidth), m_cellHeight(cellHeight), m_stretchCells(stretchCells), m_kept(options.keptPicture)
     {
         m_entryBytes = size_t(TDIB::widthBytesFor(cellWidth, 24)) * size_t(cellHeight);
         m_budget = std::max(options.cacheBytes, m_entryBytes);
@@ -172,7 +183,10 @@ private:
         TDIB scaled;
         std::string error;
         try {
-            scaled = loadScaledPicture(path, m_cellWidth, m_cellHeight, m_stretchCells);
+            std::optional<TDIB> kept;
+            if (m_kept)
+                kept = m_kept(path, m_cellWidth, m_cellHeight, m_stretchCells);
+            scaled = kept ? std::move(*kept) : loadScaledPicture(path, m_cellWidth, m_cellHeight, m_stretchCells);
         } catch (const std::exception& ex) {
             error = describeFailure(path, ex.what());
         }
@@ -232,6 +246,7 @@ private:
 
     int m_cellWidth, m_cellHeight;
     bool m_stretchCells;
+    std::function<std::optional<TDIB>(const std::string&, int, int, bool)> m_kept;
     size_t m_entryBytes = 0;
     size_t m_budget = 0;
 

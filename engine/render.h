@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -30,12 +31,21 @@ struct RenderOptions {
     // the last band may be lower). Memory is one band, whatever the mosaic.
     std::function<void(const TDIB& band, int pixelRows)> bandFinished{};
     int bandRows = 1;
+    // When set, asked first for a file's picture already scaled to the cell
+    // (width, height, stretched or cut); what it gives is drawn without
+    // decoding the file. Called from several threads at once.
+    std::function<std::optional<TDIB>(const std::string& path, int cellWidth, int cellHeight, bool stretchCells)>
+        keptPicture{};
 };
 
 /// The part of a picture of width × height that fills a cell of
 /// cellWidth × cellHeight: all of it when stretching, else the centred crop
 /// of the cell's aspect ratio.
 TRect cellSourceRect(int width, int height, int cellWidth, int cellHeight, bool stretchCells);
+
+/// An upright picture scaled to a cell as a render does it, before any
+/// colour shift; a picture without pixels gives a black cell.
+TDIB scalePictureToCell(const TDIB& picture, int cellWidth, int cellHeight, bool stretchCells);
 
 /// The picture of a file scaled to the job's cell, before any colour shift.
 /// Raises when the file cannot be loaded.

@@ -1,4 +1,4 @@
-// JPEG header reading and decoding on arbitrary bytes.
+// JPEG header reading, decoding and the sampling pass on arbitrary bytes.
 #include <cstddef>
 #include <cstdint>
 
@@ -7,12 +7,18 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    tsx::TJPEGImage jpeg;
     try {
-        tsx::TJPEGImage jpeg;
         jpeg.LoadFromMemory(data, size);
         tsx::TBitmap bitmap;
         jpeg.DecodeInto(bitmap);
         bitmap.SetPixelFormat24();
+    } catch (const tsx::Error&) {
+    }
+    // the folder load's pass: sampled rows, and the 1/8 picture from every block
+    try {
+        tsx::TDIB sample, eighth;
+        jpeg.SampleInto(sample, 16, 16, &eighth);
     } catch (const tsx::Error&) {
     }
     return 0;

@@ -38,7 +38,10 @@ public:
     /// picture, exactly as stretching DecodeInto's bitmap would give it, but
     /// decoding only the stored rows it takes. False for greyscale files,
     /// whose dithered palette needs every row; the caller decodes them whole.
-    bool SampleInto(TDIB& sample, int width, int height) const;
+    /// With eighth, the same pass also gives the picture as DecodeInto(bitmap,
+    /// 1) does (as stored, not turned), or leaves eighth empty where it cannot:
+    /// a progressive or damaged file, or an uncommon sampling.
+    bool SampleInto(TDIB& sample, int width, int height, TDIB* eighth = nullptr) const;
 
 private:
     void loadBytes(std::vector<uint8_t> bytes);

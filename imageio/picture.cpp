@@ -103,17 +103,37 @@ void LoadPictureCovering(const std::string& fileName, TPicture& picture, int wid
 
 bool LoadPictureSample(const std::string& fileName, int width, int height, TDIB& sample)
 {
+    TDIB none;
+    return LoadPictureSample(fileName, width, height, sample, 0, 0, none);
+}
+
+bool LoadPictureSample(const std::string& fileName, int width, int height, TDIB& sample, int coverWidth,
+                       int coverHeight, TDIB& covering)
+{
+    covering.MakeEmpty();
+    const bool wantsCovering = coverWidth > 0 && coverHeight > 0;
     TPicture staged;
     staged.LoadFromFile(fileName);
+    bool decodedWhole = true;
     if (const auto* jpeg = dynamic_cast<const TJPEGImage*>(staged.Graphic())) {
         if (jpeg->Width() == 0)
             return false;
-        if (jpeg->SampleInto(sample, width, height))
+        const int scale = wantsCovering ? jpeg->CoveringScale(coverWidth, coverHeight) : 8;
+        TDIB eighth;
+        if (jpeg->SampleInto(sample, width, height, scale == 1 ? &eighth : nullptr)) {
+            if (!eighth.IsEmpty()) {
+                const int orientation = jpeg->StoredOrientation();
+                covering = orientation == 1 ? eighth : orientRaster(eighth, orientation);
+            }
             return true;
+        }
+        decodedWhole = scale == 8;
     }
     finishPicture(staged, 0, 0);
     if (staged.Width() == 0)
         return false;
+    if (wantsCovering && decodedWhole)
+        covering = staged.Bitmap().Dib();
     TDIB result;
     result.Allocate(width, height, 24);
     if (!staged.Graphic()->Empty())

@@ -86,5 +86,11 @@ void LoadPictureCovering(const std::string& fileName, TPicture& picture, int wid
 // colour JPEG only the rows the sample takes are decoded; the pixels are the
 // same.
 bool LoadPictureSample(const std::string& fileName, int width, int height, TDIB& sample);
+/// The same, and also the upright picture LoadPictureCovering would give for
+/// coverWidth × coverHeight, where the same decoding yields it: always for
+/// formats decoded whole, for a JPEG when that size needs its 1/8 scale.
+/// covering is left empty where it does not.
+bool LoadPictureSample(const std::string& fileName, int width, int height, TDIB& sample, int coverWidth,
+                       int coverHeight, TDIB& covering);
 
 }  // namespace tsx

@@ -15,6 +15,8 @@
 
 #include "raster/byte_io.h"
 #include "raster/errors.h"
+#include "engine/render.h"
+#include "wizard/kept_cells.h"
 #include "wizard/signature_cache.h"
 
 namespace tsx {
@@ -287,6 +289,8 @@ struct DecodeSlot {
     CellSignature signature;
     std::exception_ptr error;
     bool cached = false;
+    // the picture in both fits of the kept cell size, when it was made
+    TDIB stretched, cropped;
 };
 
 }  // namespace
@@ -305,6 +309,12 @@ FolderLoadResult ImageList::loadFiles(const std::vector<std::string>& files, con
 
     unsigned threadCount = options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
     threadCount = unsigned(std::min<size_t>(threadCount, files.size()));
+
+    // cell pictures are made only while the store can take them; the check
+    // here is a hint, the store itself refuses what does not fit
+    const bool keeping = options.keep && options.keep->wants();
+    const int keepWidth = keeping ? options.keep->cellWidth() : 0;
+    const int keepHeight = keeping ? options.keep->cellHeight() : 0;
 
     std::vector<DecodeSlot> slots(files.size());
     std::mutex mutex;
@@ -333,11 +343,16 @@ FolderLoadResult ImageList::loadFiles(const std::vector<std::string>& files, con
                 } else {
                     // the signature's 256 points alone, the same as from the
                     // whole picture
-                    TDIB sample;
-                    if (LoadPictureSample(files[i], kSampleSide, kSampleSide, sample)) {
+                    TDIB sample, covering;
+                    const int cellWidth = keepWidth, cellHeight = keepHeight;
+                    if (LoadPictureSample(files[i], kSampleSide, kSampleSide, sample, cellWidth, cellHeight, covering)) {
                         picture.Bitmap().Dib() = sample;
                         slot.signature = computeSignature(picture);
                         slot.state = DecodeSlot::State::Done;
+                        if (!covering.IsEmpty()) {
+                            slot.stretched = scalePictureToCell(covering, cellWidth, cellHeight, true);
+                            slot.cropped = scalePictureToCell(covering, cellWidth, cellHeight, false);
+                        }
                     } else {
                         slot.state = DecodeSlot::State::Skipped;
                     }
@@ -422,6 +437,8 @@ FolderLoadResult ImageList::loadFiles(const std::vector<std::string>& files, con
             result.cached += slot.cached ? 1 : 0;
             append(files[i], slot.signature);
             ++result.added;
+            if (!slot.stretched.IsEmpty())
+                options.keep->keep(files[i], slot.stretched, slot.cropped);
         } else {
             result.cached += slot.cached ? 1 : 0;
             ++result.skipped;

@@ -55,6 +55,7 @@ std::string findSampleFolder(const std::string& executableFolder, const std::str
 
 /// Progress and cancellation of a folder load.
 class SignatureCache;
+class KeptCellPictures;
 
 struct FolderLoadOptions {
     /// Called on the loading thread after each file is committed (or skipped).
@@ -71,6 +72,10 @@ struct FolderLoadOptions {
     /// When set, pictures it knows unchanged are not decoded again, and what
     /// is decoded is added to it; it is saved when the load ends.
     SignatureCache* cache = nullptr;
+    /// When set and it has room, each picture decoded is also scaled to its
+    /// cell size and kept there, where the decoding gave the picture a
+    /// render would draw from (a JPEG's 1/8 scale, any other format whole).
+    KeptCellPictures* keep = nullptr;
 };
 
 struct FolderLoadResult {

@@ -104,7 +104,17 @@ void placeJob(Session& session, const CreationOptions& options, std::optional<ui
 PreparedRender prepareRender(Session& session)
 {
     return PreparedRender{ session.job, session.random,
-                           RenderSources{ session.imageList.paths(), session.sourceFileName } };
+                           RenderSources{ session.imageList.paths(), session.sourceFileName }, &session.keptCells };
+}
+
+void useKeptPictures(const PreparedRender& render, RenderOptions& options)
+{
+    if (!render.kept || options.keptPicture)
+        return;
+    const KeptCellPictures* kept = render.kept;
+    options.keptPicture = [kept](const std::string& path, int cellWidth, int cellHeight, bool stretchCells) {
+        return kept->find(path, cellWidth, cellHeight, stretchCells);
+    };
 }
 
 std::string SourcesRenderHost::imagePath(int index)
@@ -116,7 +126,9 @@ std::string SourcesRenderHost::imagePath(int index)
 
 void runRender(const PreparedRender& render, RenderHost& host, const RenderOptions& options)
 {
-    renderMosaic(render.job, render.random, host, options);
+    RenderOptions withKept = options;
+    useKeptPictures(render, withKept);
+    renderMosaic(render.job, render.random, host, withKept);
 }
 
 }  // namespace tsx

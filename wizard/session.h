@@ -16,6 +16,7 @@
 #include "engine/render.h"
 #include "engine/render_host.h"
 #include "wizard/image_list.h"
+#include "wizard/kept_cells.h"
 
 namespace tsx {
 
@@ -25,6 +26,9 @@ struct Session {
     Random random;
     /// The source picture last loaded; a self mosaic draws every cell from it.
     std::string sourceFileName;
+    /// Cell pictures the folder loads made on the way, drawn by the render
+    /// instead of decoding their files again.
+    KeptCellPictures keptCells;
 
     Session() = default;
     Session(const Session&) = delete;
@@ -81,8 +85,12 @@ struct PreparedRender {
     MosaicJob& job;
     Random& random;
     RenderSources sources;
+    const KeptCellPictures* kept = nullptr;
 };
 PreparedRender prepareRender(Session& session);
+
+/// Lets the render draw the session's kept cell pictures (runRender does it).
+void useKeptPictures(const PreparedRender& render, RenderOptions& options);
 
 /// A host that answers the render's questions from the prepared sources;
 /// front ends derive from it for what they show.

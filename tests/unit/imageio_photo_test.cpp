@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "imageio/exif.h"
 #include "imageio/formats.h"
+#include "imageio/graphics.h"
 #include "imageio/photo_graphics.h"
 #include "imageio/picture.h"
 #include "raster/byte_io.h"
@@ -342,6 +344,62 @@ TEST(JpegSample, RowSkippingGivesExactlyTheFullDecodesSample)
     EXPECT_EQ(rasterBytes(sample), rasterBytes(expected));
     EXPECT_FALSE(LoadPictureSample(saved("empty.jpg", {}), 16, 16, sample));
     EXPECT_THROW(LoadPictureSample(saved("bad.jpg", {0xFF, 0xD8, 0xFF, 0x00}), 16, 16, sample), EJPEG);
+}
+
+// The row-skipping pass collects the 1/8 picture from the blocks it decodes
+// anyway; it must be libjpeg's own 1/8 decode, byte for byte, or the cell
+// pictures a folder load keeps would differ from the ones a render makes.
+TEST(JpegSample, ThePassGivesLibjpegsEighthDecode)
+{
+    struct Case {
+        int w, h, quality;
+        JpegLayout layout;
+    };
+    const Case cases[] = {
+        {333, 251, 85, {}},          {257, 199, 98, {1, 1}},     {301, 203, 50, {2, 1}},
+        {123, 457, 90, {1, 2}},      {1021, 37, 95, {2, 2, false, 2}}, {17, 15, 90, {}},
+        {8, 9, 90, {1, 1}},          {640, 480, 75, {2, 1, false, 1}},
+    };
+    for (const Case& c : cases) {
+        const std::string where = std::to_string(c.w) + "x" + std::to_string(c.h) + " luma "
+            + std::to_string(c.layout.lumaH) + "x" + std::to_string(c.layout.lumaV) + " q" + std::to_string(c.quality);
+        TJPEGImage image;
+        image.LoadFromFile(saved("eighth.jpg", jpegLaidOut(busy(c.w, c.h), c.quality, nullptr, c.layout)));
+        TDIB sample, eighth;
+        ASSERT_TRUE(image.SampleInto(sample, 16, 16, &eighth)) << where;
+        TBitmap expected;
+        image.DecodeInto(expected, 1);
+        ASSERT_FALSE(eighth.IsEmpty()) << where;
+        EXPECT_EQ(eighth.Width(), expected.Dib().Width()) << where;
+        EXPECT_EQ(rasterBytes(eighth), rasterBytes(expected.Dib())) << where;
+    }
+    // what the pass cannot see whole gives no 1/8 picture, and still its sample
+    JpegLayout progressive;
+    progressive.progressive = true;
+    const Bytes whole = jpegLaidOut(busy(200, 150), 90, nullptr, {});
+    const Bytes truncated(whole.begin(), whole.begin() + std::ptrdiff_t(whole.size() * 2 / 3));
+    for (const Bytes& bytes : {jpegLaidOut(busy(200, 150), 90, nullptr, progressive), truncated}) {
+        TJPEGImage image;
+        image.LoadFromFile(saved("partial.jpg", bytes));
+        TDIB sample, eighth;
+        EXPECT_TRUE(image.SampleInto(sample, 16, 16, &eighth));
+        EXPECT_TRUE(eighth.IsEmpty());
+    }
+    // and real files from elsewhere agree wherever it gives one
+    for (const char* name : {"pillow/jpeg/hopper.jpg", "pillow/jpeg/pil_sample_rgb.jpg",
+                             "pillow/jpeg/hopper_16bit_qtables.jpg", "bmpsuite/reference/rgb24.jpg"}) {
+        const std::string path = std::string(TESSERIX_SOURCE_DIR "/../shared/testdata/formats/") + name;
+        if (!std::filesystem::exists(path))
+            GTEST_SKIP() << "the shared format test files are not here: " << path;
+        TJPEGImage image;
+        image.LoadFromFile(path);
+        TDIB sample, eighth;
+        if (!image.SampleInto(sample, 16, 16, &eighth) || eighth.IsEmpty())
+            continue;
+        TBitmap expected;
+        image.DecodeInto(expected, 1);
+        EXPECT_EQ(rasterBytes(eighth), rasterBytes(expected.Dib())) << name;
+    }
 }
 
 TEST(JpegCovering, DecodesAtTheSmallestEighthThatStillCoversTheCell)

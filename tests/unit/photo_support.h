@@ -210,9 +210,27 @@ inline Bytes heif(const Rgba& img, heif_compression_format format, bool alpha = 
     return out;
 }
 
+/// How a test JPEG is laid out beyond its quality.
+struct JpegLayout {
+    int lumaH = 2, lumaV = 2;  // the luma sampling factors; chroma is 1 x 1
+    bool progressive = false;
+    int restartRows = 0;
+};
+
+Bytes jpegLaidOut(const Rgba& img, int quality, const Bytes* exif, const JpegLayout& layout);
+
 /// A colour JPEG, optionally with an Exif APP1 block saying how it is turned.
 inline Bytes jpeg(const Rgba& img, int quality = 90, const Bytes* exif = nullptr, bool progressive = false,
                   bool subsample = true)
+{
+    JpegLayout layout;
+    layout.progressive = progressive;
+    if (!subsample)
+        layout.lumaH = layout.lumaV = 1;
+    return jpegLaidOut(img, quality, exif, layout);
+}
+
+inline Bytes jpegLaidOut(const Rgba& img, int quality, const Bytes* exif, const JpegLayout& layout)
 {
     jpeg_compress_struct cinfo;
     jpeg_error_mgr err;
@@ -227,11 +245,13 @@ inline Bytes jpeg(const Rgba& img, int quality = 90, const Bytes* exif = nullptr
     cinfo.in_color_space = JCS_RGB;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
-    if (progressive)
+    if (layout.progressive)
         jpeg_simple_progression(&cinfo);
-    if (!subsample)
-        for (int c = 0; c < 3; ++c)
-            cinfo.comp_info[c].h_samp_factor = cinfo.comp_info[c].v_samp_factor = 1;
+    cinfo.restart_in_rows = layout.restartRows;
+    cinfo.comp_info[0].h_samp_factor = layout.lumaH;
+    cinfo.comp_info[0].v_samp_factor = layout.lumaV;
+    for (int c = 1; c < 3; ++c)
+        cinfo.comp_info[c].h_samp_factor = cinfo.comp_info[c].v_samp_factor = 1;
     jpeg_start_compress(&cinfo, TRUE);
     if (exif) {
         Bytes app1 = {'E', 'x', 'i', 'f', 0, 0};

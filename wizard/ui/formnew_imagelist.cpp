@@ -133,6 +133,11 @@ void TFormnew::loadCellPictures(const std::function<void(ImageList&, const Folde
     SignatureCache cache(SignatureCache::defaultFile());
     cache.readFile();
     options.cache = &cache;
+    // the cell size is chosen by now: the pictures decoded here are kept at
+    // it, so the render need not decode them again
+    const MosaicSettings& settings = m_session.job.settings;
+    m_session.keptCells.prepare(settings.cellWidth, settings.cellHeight, RenderOptions{}.cacheBytes);
+    options.keep = &m_session.keptCells;
     options.progress = [&progress](size_t done, size_t total) {
         QMetaObject::invokeMethod(
             &progress,
@@ -204,6 +209,8 @@ void TFormnew::btclearClick()
         if (m_rendering)
             return;
         m_session.imageList.clear();
+        // their memory goes with the list; a picture loaded again is kept again
+        m_session.keptCells.clear();
         {
             const QSignalBlocker quiet(filelist);
             filelist->clear();
