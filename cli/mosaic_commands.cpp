@@ -1,5 +1,7 @@
 // The batch tool's mosaic commands: make, render, imagelist and stats.
 
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdio>
 #include <iostream>
@@ -28,26 +30,36 @@ constexpr const char* kTooFewPictures = "You should load more than 10 pictures, 
 // One progress line on stderr, rewritten in place.
 class ProgressLine {
 public:
-    explicit ProgressLine(bool quiet) : m_quiet(quiet) {}
+    explicit ProgressLine(bool quiet) : m_quiet(quiet), m_terminal(::isatty(STDERR_FILENO) == 1) {}
     ~ProgressLine() { end(); }
     void show(const std::string& text)
     {
         if (m_quiet)
             return;
+        m_open = true;
+        // a log gets the step's last state as one plain line, not every
+        // redraw of a terminal's live line
+        if (!m_terminal) {
+            m_last = text;
+            return;
+        }
         std::fprintf(stderr, "\r%-60s", text.c_str());
         std::fflush(stderr);
-        m_open = true;
     }
     void end()
     {
-        if (m_open)
+        if (m_open && !m_terminal)
+            std::fprintf(stderr, "%s\n", m_last.c_str());
+        else if (m_open)
             std::fputc('\n', stderr);
         m_open = false;
     }
 
 private:
     bool m_quiet;
+    bool m_terminal;
     bool m_open = false;
+    std::string m_last;
 };
 
 class BatchRenderHost : public SourcesRenderHost {
