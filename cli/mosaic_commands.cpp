@@ -95,6 +95,25 @@ private:
     std::string m_error = "The mosaic was not drawn";
 };
 
+// A library error as the batch tool reports it: with the file it came from,
+// unless the text names it already.
+std::string namingFile(const std::string& path, const std::string& text)
+{
+    if (path.empty() || text.find(path) != std::string::npos)
+        return text;
+    return path + ": " + text;
+}
+
+// Loads a picture the user named, saying which file it was when it fails.
+void loadNamedPicture(const std::string& path, TPicture& picture)
+{
+    try {
+        LoadPicture(path, picture);
+    } catch (const std::exception& e) {
+        throw Error(namingFile(path, e.what()));
+    }
+}
+
 struct FolderFlags {
     bool recursive = false;
     bool skipBad = false;
@@ -119,7 +138,14 @@ void loadFolderWithProgress(ImageList& list, const std::string& folder, Progress
     std::vector<SkippedPicture> skipped;
     if (flags.skipBad)
         options.skipBad = &skipped;
-    list.loadFolder(folder, options);
+    std::string stoppedAt;
+    options.stoppedAt = &stoppedAt;
+    try {
+        list.loadFolder(folder, options);
+    } catch (const std::exception& e) {
+        line.end();
+        throw Error(namingFile(stoppedAt, e.what()));
+    }
     line.end();
     // listed even when quiet: these pictures are missing from the mosaic
     if (!skipped.empty()) {
@@ -205,7 +231,7 @@ void runMake(const MakeArgs& a)
     const ImageWriteOptions output = cli::outputOptions(a.out, a.output);
     cli::checkOutputTarget(a.out, output, int64_t(a.cols) * a.cellWidth, int64_t(a.rows) * a.cellHeight);
 
-    LoadPicture(a.source, job.sourcePicture);
+    loadNamedPicture(a.source, job.sourcePicture);
     session.sourceFileName = a.source;
     s.sourceRedAdjust = a.red;
     s.sourceGreenAdjust = a.green;
@@ -301,7 +327,7 @@ void runStats(const std::string& project, const std::string& source, bool missin
     if (!source.empty()) {
         // drawn at the few pixels a cell that the figure compares, with
         // flips from a fixed start so the figure repeats
-        LoadPicture(source, job.sourcePicture);
+        loadNamedPicture(source, job.sourcePicture);
         session.sourceFileName = source;
         MosaicSettings& s = job.settings;
         s.cellWidth = s.cellHeight = kFidelityPixelsPerCell;

@@ -432,6 +432,8 @@ FolderLoadResult ImageList::loadFiles(const std::vector<std::string>& files, con
             ++result.failed;
         } else if (slot.state == DecodeSlot::State::Failed) {
             stop.store(true);
+            if (options.stoppedAt)
+                *options.stoppedAt = files[i];
             std::rethrow_exception(slot.error);
         } else if (slot.state == DecodeSlot::State::Done) {
             result.cached += slot.cached ? 1 : 0;

@@ -76,6 +76,8 @@ struct FolderLoadOptions {
     /// cell size and kept there, where the decoding gave the picture a
     /// render would draw from (a JPEG's 1/8 scale, any other format whole).
     KeptCellPictures* keep = nullptr;
+    /// When set, receives the path of the file whose error stopped the load.
+    std::string* stoppedAt = nullptr;
 };
 
 struct FolderLoadResult {
