@@ -42,20 +42,6 @@ TDIB toDib(const samples::RgbImage& img)
     return dib;
 }
 
-class QuietHost : public SourcesRenderHost {
-public:
-    using SourcesRenderHost::SourcesRenderHost;
-    void progress(int) override {}
-    void repaint() override {}
-    void rowsFinished(int, int) override {}
-    void message(const std::string&, const std::string&) override {}
-    void finished(bool ok, const std::string& error) override
-    {
-        if (!ok)
-            std::fprintf(stderr, "render failed: %s\n", error.c_str());
-    }
-};
-
 double seconds(std::chrono::steady_clock::time_point since)
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
@@ -78,8 +64,10 @@ Quality placeAndDraw(const fs::path& folder, const TDIB& source, int detailGrid,
     options.detailGrid = detailGrid;
     placeJob(session, options, 20261208u);
     const PreparedRender render = prepareRender(session);
-    QuietHost host(render.sources);
+    SilentRenderHost host(render.sources);
     runRender(render, host);
+    if (!host.ok)
+        std::fprintf(stderr, "render failed: %s\n", host.error.c_str());
     return Quality{ mosaicFidelity(job.mosaicImage, adjustedSource(job), rows, cols), job.mosaicImage };
 }
 

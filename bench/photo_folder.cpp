@@ -67,16 +67,6 @@ photos::Rgba photo(int index)
     return img;
 }
 
-class QuietHost : public SourcesRenderHost {
-public:
-    using SourcesRenderHost::SourcesRenderHost;
-    void progress(int) override {}
-    void repaint() override {}
-    void rowsFinished(int, int) override {}
-    void message(const std::string&, const std::string&) override {}
-    void finished(bool, const std::string&) override {}
-};
-
 struct Folder {
     std::string path;
     size_t jpegs = 0, turned = 0, others = 0;
@@ -222,7 +212,7 @@ int main(int argc, char** argv)
         creation.useAll = true;
         placeJob(session, creation, 42u);
         const PreparedRender render = prepareRender(session);
-        QuietHost host(render.sources);
+        SilentRenderHost host(render.sources);
         RenderOptions renderOptions;
         renderOptions.decodeThreads = int(threads);
         renderOptions.drawThreads = int(threads);

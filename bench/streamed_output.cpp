@@ -65,22 +65,6 @@ Run inChild(Body body)
     return run;
 }
 
-class QuietHost : public SourcesRenderHost {
-public:
-    using SourcesRenderHost::SourcesRenderHost;
-    void progress(int) override {}
-    void repaint() override {}
-    void rowsFinished(int, int) override {}
-    void message(const std::string&, const std::string&) override {}
-    void finished(bool success, const std::string& text) override
-    {
-        ok = success;
-        if (!success)
-            std::fprintf(stderr, "render failed: %s\n", text.c_str());
-    }
-    bool ok = false;
-};
-
 // Flat pictures of kPictures colours and a gradient source, made once.
 void makePictures(const fs::path& work)
 {
@@ -210,20 +194,24 @@ int main(int argc, char** argv)
         const Run memory = inChild([&] {
             sizeMosaicForProject(session.job);
             const PreparedRender render = prepareRender(session);
-            QuietHost host(render.sources);
+            SilentRenderHost host(render.sources);
             RenderOptions options;
             options.drawThreads = 1;
             runRender(render, host, options);
             if (host.ok)
                 session.job.mosaicImage.WriteBmp(memoryFile);
+            if (!host.ok)
+                std::fprintf(stderr, "render failed: %s\n", host.error.c_str());
             return host.ok;
         });
         const Run streamed = inChild([&] {
             const PreparedRender render = prepareRender(session);
-            QuietHost host(render.sources);
+            SilentRenderHost host(render.sources);
             RenderOptions options;
             options.cacheBytes = size_t(64) << 20;
             renderMosaicToFile(render.job, render.random, host, streamedFile, {}, options);
+            if (!host.ok)
+                std::fprintf(stderr, "render failed: %s\n", host.error.c_str());
             return host.ok;
         });
         const bool same = memory.ok && streamed.ok && sameFiles(memoryFile, streamedFile);
@@ -254,10 +242,12 @@ int main(int argc, char** argv)
         tiff.dpi = 300;
         const Run poster = inChild([&] {
             const PreparedRender render = prepareRender(session);
-            QuietHost host(render.sources);
+            SilentRenderHost host(render.sources);
             RenderOptions options;
             options.cacheBytes = size_t(64) << 20;
             renderMosaicToFile(render.job, render.random, host, posterFile, tiff, options);
+            if (!host.ok)
+                std::fprintf(stderr, "render failed: %s\n", host.error.c_str());
             return host.ok;
         });
         std::printf("poster of %d x %d cells of 64 px (%d x %d) to TIFF, Deflate, 300 dpi:\n", side, side, side * 64,

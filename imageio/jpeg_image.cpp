@@ -101,8 +101,7 @@ public:
             || cinfo->num_components != 3 || cinfo->comps_in_scan != 3 || cinfo->jpeg_color_space != JCS_YCbCr
             || cinfo->data_precision != 8)
             return false;
-        m_maxH = cinfo->max_h_samp_factor;
-        m_maxV = cinfo->max_v_samp_factor;
+        const int maxH = cinfo->max_h_samp_factor, maxV = cinfo->max_v_samp_factor;
         m_mcusPerRow = cinfo->MCUs_per_row;
         m_mcus = size_t(cinfo->MCUs_per_row) * cinfo->total_iMCU_rows;
         for (int ci = 0; ci < 3; ++ci) {
@@ -111,14 +110,14 @@ public:
             // libjpeg scales a plane up by its inverse DCT while that still
             // leaves whole upsampling steps
             int size = 1;
-            while (size < 8 && (m_maxH % (comp.h_samp_factor * size * 2)) == 0
-                   && (m_maxV % (comp.v_samp_factor * size * 2)) == 0)
+            while (size < 8 && (maxH % (comp.h_samp_factor * size * 2)) == 0
+                   && (maxV % (comp.v_samp_factor * size * 2)) == 0)
                 size *= 2;
-            if (size > 2 || m_maxH % (comp.h_samp_factor * size) || m_maxV % (comp.v_samp_factor * size))
+            if (size > 2 || maxH % (comp.h_samp_factor * size) || maxV % (comp.v_samp_factor * size))
                 return false;
             p.size = size;
-            p.stepX = m_maxH / (comp.h_samp_factor * size);
-            p.stepY = m_maxV / (comp.v_samp_factor * size);
+            p.stepX = maxH / (comp.h_samp_factor * size);
+            p.stepY = maxV / (comp.v_samp_factor * size);
             if (p.stepX > 2 || p.stepY > 2)
                 return false;
             p.stride = size_t(cinfo->MCUs_per_row) * size_t(comp.h_samp_factor) * size_t(size);
@@ -298,7 +297,6 @@ private:
         const UINT16* quant = nullptr;
     };
 
-    int m_maxH = 1, m_maxV = 1;
     size_t m_mcusPerRow = 1, m_mcus = 0, m_mcu = 0, m_mcuCol = 0;
     int m_blocksInMcu = 0;
     BlockPlace m_places[D_MAX_BLOCKS_IN_MCU];

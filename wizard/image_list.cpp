@@ -344,14 +344,13 @@ FolderLoadResult ImageList::loadFiles(const std::vector<std::string>& files, con
                     // the signature's 256 points alone, the same as from the
                     // whole picture
                     TDIB sample, covering;
-                    const int cellWidth = keepWidth, cellHeight = keepHeight;
-                    if (LoadPictureSample(files[i], kSampleSide, kSampleSide, sample, cellWidth, cellHeight, covering)) {
+                    if (LoadPictureSample(files[i], kSampleSide, kSampleSide, sample, keepWidth, keepHeight, covering)) {
                         picture.Bitmap().Dib() = sample;
                         slot.signature = computeSignature(picture);
                         slot.state = DecodeSlot::State::Done;
                         if (!covering.IsEmpty()) {
-                            slot.stretched = scalePictureToCell(covering, cellWidth, cellHeight, true);
-                            slot.cropped = scalePictureToCell(covering, cellWidth, cellHeight, false);
+                            slot.stretched = scalePictureToCell(covering, keepWidth, keepHeight, true);
+                            slot.cropped = scalePictureToCell(covering, keepWidth, keepHeight, false);
                         }
                     } else {
                         slot.state = DecodeSlot::State::Skipped;

@@ -45,15 +45,12 @@ bool KeptCellPictures::keep(const std::string& path, const TDIB& stretched, cons
         || cropped.Height() != m_cellHeight)
         return false;
     const size_t bytes = entryBytes(m_cellWidth, m_cellHeight);
-    const auto [at, added] = m_kept.insert_or_assign(path, Kept{key->size, key->modifiedNs, stretched, cropped});
-    (void)at;
-    if (added) {
-        if (m_bytes + bytes > m_budget) {
-            m_kept.erase(path);
-            return false;
-        }
+    const bool known = m_kept.count(path) != 0;
+    if (!known && m_bytes + bytes > m_budget)
+        return false;
+    if (!known)
         m_bytes += bytes;
-    }
+    m_kept.insert_or_assign(path, Kept{key->size, key->modifiedNs, stretched, cropped});
     return true;
 }
 

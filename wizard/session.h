@@ -104,6 +104,24 @@ private:
     const RenderSources& m_sources;
 };
 
+/// A host that shows nothing and keeps how the render ended, for batch work
+/// that looks only at the result (benchmarks, tests).
+class SilentRenderHost : public SourcesRenderHost {
+public:
+    using SourcesRenderHost::SourcesRenderHost;
+    void progress(int) override {}
+    void repaint() override {}
+    void rowsFinished(int, int) override {}
+    void message(const std::string&, const std::string&) override {}
+    void finished(bool success, const std::string& text) override
+    {
+        ok = success;
+        error = text;
+    }
+    bool ok = false;
+    std::string error;
+};
+
 /// Runs the prepared render on this thread (renderMosaic).
 void runRender(const PreparedRender& render, RenderHost& host, const RenderOptions& options = {});
 

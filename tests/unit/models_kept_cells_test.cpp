@@ -22,22 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace photos;
 
-class QuietHost : public SourcesRenderHost {
-public:
-    using SourcesRenderHost::SourcesRenderHost;
-    void progress(int) override {}
-    void repaint() override {}
-    void rowsFinished(int, int) override {}
-    void message(const std::string&, const std::string&) override {}
-    void finished(bool done, const std::string& text) override
-    {
-        ok = done;
-        error = text;
-    }
-    bool ok = false;
-    std::string error;
-};
-
 Rgba scene(int w, int h, int seed)
 {
     Rgba img(w, h);
@@ -98,7 +82,7 @@ std::vector<uint8_t> mosaicOf(const Folder& folder, bool cutEdges, Session& sess
     creation.cutEdges = cutEdges;
     placeJob(session, creation, 7u);
     const PreparedRender render = prepareRender(session);
-    QuietHost host(render.sources);
+    SilentRenderHost host(render.sources);
     runRender(render, host);
     EXPECT_TRUE(host.ok) << host.error;
     const TDIB& m = session.job.mosaicImage;
